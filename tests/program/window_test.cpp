@@ -1,0 +1,119 @@
+// The window as the operator first sees it, and the ends that need no
+// instrument.
+#include <QApplication>
+#include <QTest>
+
+#include "tests/program/program_fixture.h"
+
+namespace tq::testing {
+namespace {
+
+const std::vector<std::string> kInstructions = {
+    "Select the I/O type or address.",
+    "Then click on \"Get Readings\" to trigger instrument.",
+    "Will take some time.",
+};
+
+using WindowTest = ProgramTest;
+
+TEST_F(WindowTest, LoadsShownWithItsCaptionSizeAndThreeInstructionLines) {
+    openWindow();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle().toStdString(), "Corvalen Control Example");
+    EXPECT_EQ(window->size(), QSize(338, 307));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the client area is fixed";
+    EXPECT_EQ(lines(), kInstructions);
+    EXPECT_TRUE(script->calls.empty()) << "loading the window talks to no instrument";
+    EXPECT_FALSE(endStatus.has_value());
+}
+
+TEST_F(WindowTest, ControlsStandWhereTheDesignPutsThem) {
+    openWindow();
+    struct Expected {
+        const char* name;
+        const char* caption;
+        QRect geometry;
+    };
+    // Twips divided by 15, rounded: 1748 -> 117, 1575 -> 105, 495 -> 33.
+    const Expected buttons[] = {
+        {"SelectIO", "Select I/O", QRect(117, 8, 105, 33)},
+        {"GetReadings", "Run", QRect(117, 56, 105, 33)},
+        {"Exit", "Exit", QRect(117, 256, 105, 33)},
+    };
+    for (const Expected& expected : buttons) {
+        QPushButton* b = button(expected.name);
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->text().toStdString(), expected.caption);
+        EXPECT_EQ(b->geometry(), expected.geometry) << expected.name;
+        EXPECT_FALSE(b->autoDefault()) << expected.name;
+        EXPECT_FALSE(b->isDefault()) << expected.name;
+        EXPECT_TRUE(b->isEnabled()) << expected.name;
+        EXPECT_TRUE(b->toolTip().isEmpty()) << expected.name;
+    }
+    EXPECT_EQ(list()->geometry(), QRect(25, 96, 289, 147));
+    EXPECT_EQ(list()->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_FALSE(list()->isSortingEnabled());
+    // Nothing else is on the window (the list's own scroll bars and viewport
+    // are its children, not the window's).
+    EXPECT_EQ(window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).size(), 4);
+}
+
+TEST_F(WindowTest, TabOrderRunsSelectRunExitListAndStartsOnSelect) {
+    openWindow();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_EQ(QApplication::focusWidget(), button("SelectIO"));
+    const std::vector<QWidget*> order = {button("GetReadings"), button("Exit"), list(),
+                                         button("SelectIO")};
+    for (QWidget* next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next);
+    }
+}
+
+TEST_F(WindowTest, ControlKeepsItsDesignTimeAddress) {
+    // The fake control starts with no address; the window gives it the
+    // design-time one, which the first "Run" opens.
+    openWindow();
+    click("GetReadings");
+    ASSERT_FALSE(script->calls.empty());
+    EXPECT_EQ(script->calls.front().text, "OpenIO GPIB0::9::INSTR");
+}
+
+TEST_F(WindowTest, ExitEndsWithStatusZeroWithoutClosingTheConnection) {
+    openWindow();
+    click("Exit");
+    EXPECT_EQ(endStatus, 0);
+    EXPECT_TRUE(script->calls.empty());
+}
+
+TEST_F(WindowTest, ExitAfterARunStillDoesNotCloseTheConnection) {
+    openWindow();
+    click("GetReadings");
+    ASSERT_FALSE(endStatus.has_value());
+    const std::size_t before = script->calls.size();
+    click("Exit");
+    EXPECT_EQ(endStatus, 0);
+    EXPECT_TRUE(callsFrom(before).empty());
+}
+
+TEST_F(WindowTest, ClosingTheWindowRunsNoProgramCode) {
+    openWindow();
+    click("GetReadings");
+    const std::size_t before = script->calls.size();
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(callsFrom(before).empty()) << "no CloseIO on the frame's close";
+    EXPECT_FALSE(endStatus.has_value());
+}
+
+TEST_F(WindowTest, ClickingAListLineChangesNothing) {
+    openWindow();
+    const QRect firstLine = list()->visualItemRect(list()->item(0));
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, firstLine.center());
+    EXPECT_EQ(lines(), kInstructions);
+    EXPECT_TRUE(script->calls.empty());
+}
+
+}  // namespace
+}  // namespace tq::testing

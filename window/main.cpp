@@ -1,0 +1,17 @@
+// tq820-scan: scans a TQ820A data-acquisition instrument and lists its
+// readings. Exit status: 0 after "Exit" or a closed window, 1 after a
+// communication failure, 2 after a failed instrument check, 3 after errors
+// reported by the instrument.
+#include <QApplication>
+
+#include <memory>
+
+#include "corvalenlib/control.h"
+#include "window/corvalen_exmpl.h"
+#include "window/platform.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    CorvalenExmpl window(std::make_unique<CorvalenLib::Control>(), tq::Platform::production());
+    return QApplication::exec();
+}
