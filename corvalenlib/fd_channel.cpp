@@ -1,0 +1,136 @@
+#include "corvalenlib/fd_channel.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "corvalenlib/errors.h"
+#include "corvalenlib/session.h"
+
+namespace CorvalenLib {
+namespace {
+
+constexpr std::size_t kMaxDiscard = 16 * 1024 * 1024;
+
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+    using namespace std::chrono;
+    const auto left = deadline - steady_clock::now();
+    if (left <= steady_clock::duration::zero()) return 0;
+    // Round up so that poll never wakes a little before the deadline.
+    return static_cast<int>(ceil<milliseconds>(left).count());
+}
+
+std::string describeSize(std::size_t bytes) {
+    if (bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+}  // namespace
+
+void FdChannel::attach(int fd, Kind kind) {
+    close();
+    fd_ = fd;
+    kind_ = kind;
+}
+
+void FdChannel::close() noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    buffer_.clear();
+}
+
+bool FdChannel::waitFor(short events, Deadline deadline) const {
+    pollfd entry{fd_, events, 0};
+    for (;;) {
+        const int ready = ::poll(&entry, 1, millisecondsUntil(deadline));
+        if (ready > 0) return true;  // readiness, hang-up or error: the next call tells which
+        if (ready == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            continue;
+        }
+        if (errno != EINTR) failOnError(errno, "poll");
+    }
+}
+
+void FdChannel::failOnError(int error, std::string_view operation) const {
+    if (error == EPIPE || error == ECONNRESET) throw IoError("connection closed by the instrument");
+    if (error == EIO && kind_ == Kind::Terminal) throw IoError("the serial line hung up");
+    throw IoError(std::string(operation) + " failed: " + std::strerror(error));
+}
+
+void FdChannel::writeAll(std::string_view data, std::chrono::milliseconds timeout) {
+    if (fd_ < 0) throw IoError("the connection is closed");
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!data.empty()) {
+        const ssize_t sent = kind_ == Kind::Socket ? ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL)
+                                                   : ::write(fd_, data.data(), data.size());
+        if (sent >= 0) {
+            data.remove_prefix(static_cast<std::size_t>(sent));
+            continue;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) failOnError(errno, "write");
+        if (!waitFor(POLLOUT, deadline)) {
+            throw TimeoutError("the instrument took no input within " + describeDuration(timeout));
+        }
+    }
+}
+
+void FdChannel::receive() {
+    const auto space = buffer_.freeSpace();
+    const ssize_t got = ::read(fd_, space.data(), space.size());
+    if (got > 0) {
+        buffer_.commit(static_cast<std::size_t>(got));
+        return;
+    }
+    if (got == 0) {
+        if (buffer_.pending() > 0) {
+            throw IoError("connection closed by the instrument after " + std::to_string(buffer_.pending()) +
+                          " bytes of an unfinished reply");
+        }
+        throw IoError(kind_ == Kind::Socket ? "connection closed by the instrument" : "the serial line hung up");
+    }
+    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) failOnError(errno, "read");
+}
+
+void FdChannel::readReply(std::string& reply, std::chrono::milliseconds timeout) {
+    if (fd_ < 0) throw IoError("the connection is closed");
+    if (buffer_.takeReply(reply)) return;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (buffer_.freeSpace().empty()) {
+            buffer_.clear();
+            throw IoError("reply longer than " + describeSize(buffer_.maxReply()) + " without a line end");
+        }
+        if (!waitFor(POLLIN, deadline)) {
+            if (buffer_.pending() == 0) throw TimeoutError("no reply within " + describeDuration(timeout));
+            throw TimeoutError("no line end within " + describeDuration(timeout) + " (" +
+                               std::to_string(buffer_.pending()) + " bytes of the reply received)");
+        }
+        receive();
+        if (buffer_.takeReply(reply)) return;
+    }
+}
+
+void FdChannel::discardInput() {
+    if (fd_ < 0) throw IoError("the connection is closed");
+    buffer_.clear();
+    char scratch[4096];
+    // Bounded, so that an instrument that never stops talking cannot hold us.
+    for (std::size_t dropped = 0; dropped < kMaxDiscard;) {
+        const ssize_t got = ::read(fd_, scratch, sizeof scratch);
+        if (got > 0) {
+            dropped += static_cast<std::size_t>(got);
+            continue;
+        }
+        if (got == 0) throw IoError("connection closed by the instrument");
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+        failOnError(errno, "read");
+    }
+}
+
+}  // namespace CorvalenLib

@@ -1,0 +1,46 @@
+// The byte stream under a socket or serial session: a non-blocking file
+// descriptor, waited on with poll against a monotonic deadline.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "corvalenlib/reply_buffer.h"
+
+namespace CorvalenLib {
+
+class FdChannel {
+public:
+    enum class Kind { Socket, Terminal };
+
+    explicit FdChannel(std::size_t maxReply) : buffer_(maxReply) {}
+    ~FdChannel() { close(); }
+    FdChannel(const FdChannel&) = delete;
+    FdChannel& operator=(const FdChannel&) = delete;
+
+    // Takes over fd, which must be in non-blocking mode.
+    void attach(int fd, Kind kind);
+    void close() noexcept;
+
+    void writeAll(std::string_view data, std::chrono::milliseconds timeout);
+    // One reply through its LF; bytes after it stay for the next call.
+    void readReply(std::string& reply, std::chrono::milliseconds timeout);
+    // Drops buffered input and whatever the peer has sent but we never read.
+    void discardInput();
+
+private:
+    using Deadline = std::chrono::steady_clock::time_point;
+
+    [[nodiscard]] bool waitFor(short events, Deadline deadline) const;
+    // Reads once into the buffer; raises when the peer has gone.
+    void receive();
+    [[noreturn]] void failOnError(int error, std::string_view operation) const;
+
+    int fd_ = -1;
+    Kind kind_ = Kind::Socket;
+    ReplyBuffer buffer_;
+};
+
+}  // namespace CorvalenLib

@@ -1,0 +1,40 @@
+// GPIB through linux-gpib, loaded when a GPIB address is opened, so that the
+// program builds and runs where linux-gpib is not installed.
+#pragma once
+
+#include <memory>
+
+#include "corvalenlib/reply_buffer.h"
+#include "corvalenlib/session.h"
+
+namespace CorvalenLib {
+
+inline constexpr const char* kGpibLibrary = "libgpib.so.0";
+
+class GpibSession final : public Session {
+public:
+    GpibSession(GpibAddress address, const IoLimits& limits, std::string library = kGpibLibrary);
+    ~GpibSession() override;
+
+    void open() override;
+    void write(std::string_view message) override;
+    void readReply(std::string& reply) override;
+    // A selected device clear: the instrument drops its pending output too.
+    void discardInput() override;
+    void close() noexcept override;
+    [[nodiscard]] std::string interfaceType() const override { return "GPIB"; }
+
+private:
+    struct Api;
+
+    [[noreturn]] void fail(std::string_view call, int status) const;
+    [[nodiscard]] long lastCount() const;
+
+    GpibAddress address_;
+    std::string library_;
+    std::unique_ptr<Api> api_;
+    ReplyBuffer buffer_;
+    int device_ = -1;
+};
+
+}  // namespace CorvalenLib

@@ -1,0 +1,256 @@
+#include "corvalenlib/select_io_dialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSerialPortInfo>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "corvalenlib/resource.h"
+#include "io/corvalen.h"
+
+namespace CorvalenLib {
+namespace {
+
+constexpr int kDefaultSocketPort = 5025;
+const int kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+
+template <typename Value>
+void selectData(QComboBox* box, Value value) {
+    const int index = box->findData(QVariant::fromValue(static_cast<int>(value)));
+    if (index >= 0) box->setCurrentIndex(index);
+}
+
+template <typename Value>
+Value dataOf(const QComboBox* box) {
+    return static_cast<Value>(box->currentData().toInt());
+}
+
+}  // namespace
+
+std::string serialResourceFor(const std::string& port) {
+    const std::string path = port.starts_with('/') ? port : "/dev/" + port;
+    constexpr std::string_view kBuiltIn = "/dev/ttyS";
+    const auto digits = std::string_view(path).substr(std::min(path.size(), kBuiltIn.size()));
+    const bool builtIn = path.starts_with(kBuiltIn) && !digits.empty() && digits.size() <= 3 &&
+                         digits.find_first_not_of("0123456789") == std::string_view::npos;
+    if (builtIn) return "ASRL" + std::to_string(std::stoi(std::string(digits)) + 1) + "::INSTR";
+    return "ASRL" + path + "::INSTR";
+}
+
+SelectIoDialog::SelectIoDialog(QWidget* parent)
+    : QDialog(parent), interface_(new QComboBox), pages_(new QStackedWidget), resource_(new QLineEdit),
+      problem_(new QLabel) {
+    setWindowTitle(tr("Select I/O"));
+    setModal(true);
+    interface_->addItem(tr("GPIB"));
+    interface_->addItem(tr("Serial line"));
+    interface_->addItem(tr("LAN socket"));
+    pages_->addWidget(makeGpibPage());
+    pages_->addWidget(makeSerialPage());
+    pages_->addWidget(makeSocketPage());
+    problem_->setWordWrap(true);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    auto* form = new QFormLayout;
+    form->addRow(tr("&Interface:"), interface_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(pages_);
+    auto* resourceForm = new QFormLayout;
+    resourceForm->addRow(tr("&Resource:"), resource_);
+    layout->addLayout(resourceForm);
+    layout->addWidget(problem_);
+    layout->addWidget(buttons);
+
+    connect(interface_, &QComboBox::currentIndexChanged, pages_, &QStackedWidget::setCurrentIndex);
+    connect(interface_, &QComboBox::currentIndexChanged, this, [this] { composeFromFields(); });
+    connect(resource_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        fillFieldsFrom(text);
+        showProblem();
+    });
+    connect(buttons, &QDialogButtonBox::accepted, this, &SelectIoDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &SelectIoDialog::reject);
+    composeFromFields();
+}
+
+QWidget* SelectIoDialog::makeGpibPage() {
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    gpibBoard_ = new QSpinBox;
+    gpibBoard_->setRange(0, 99);
+    gpibPrimary_ = new QSpinBox;
+    gpibPrimary_->setRange(0, 30);
+    gpibPrimary_->setValue(9);
+    form->addRow(tr("&Board:"), gpibBoard_);
+    form->addRow(tr("&Primary address:"), gpibPrimary_);
+    for (auto* box : {gpibBoard_, gpibPrimary_}) {
+        connect(box, &QSpinBox::valueChanged, this, [this] { composeFromFields(); });
+    }
+    return page;
+}
+
+QWidget* SelectIoDialog::makeSerialPage() {
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    serialPort_ = new QComboBox;
+    serialPort_->setEditable(true);
+    for (const auto& info : QSerialPortInfo::availablePorts()) serialPort_->addItem(info.systemLocation());
+    if (serialPort_->count() == 0) serialPort_->addItem(QStringLiteral("/dev/ttyS0"));
+    baudRate_ = new QComboBox;
+    for (const int rate : kBaudRates) baudRate_->addItem(QString::number(rate), rate);
+    parity_ = new QComboBox;
+    parity_->addItem(tr("None"), static_cast<int>(Parity::None));
+    parity_->addItem(tr("Even"), static_cast<int>(Parity::Even));
+    parity_->addItem(tr("Odd"), static_cast<int>(Parity::Odd));
+    dataBits_ = new QComboBox;
+    for (const int bits : {8, 7, 6, 5}) dataBits_->addItem(QString::number(bits), bits);
+    stopBits_ = new QComboBox;
+    for (const int bits : {1, 2}) stopBits_->addItem(QString::number(bits), bits);
+    flowControl_ = new QComboBox;
+    flowControl_->addItem(tr("None"), static_cast<int>(FlowControl::None));
+    flowControl_->addItem(tr("XON/XOFF"), static_cast<int>(FlowControl::XonXoff));
+    flowControl_->addItem(tr("RTS/CTS"), static_cast<int>(FlowControl::RtsCts));
+    form->addRow(tr("&Port:"), serialPort_);
+    form->addRow(tr("&Baud rate:"), baudRate_);
+    form->addRow(tr("P&arity:"), parity_);
+    form->addRow(tr("&Data bits:"), dataBits_);
+    form->addRow(tr("&Stop bits:"), stopBits_);
+    form->addRow(tr("&Flow control:"), flowControl_);
+    connect(serialPort_, &QComboBox::currentTextChanged, this, [this] { composeFromFields(); });
+    setSerialSettings(SerialSettings{});
+    return page;
+}
+
+QWidget* SelectIoDialog::makeSocketPage() {
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    host_ = new QLineEdit(QStringLiteral("127.0.0.1"));
+    port_ = new QSpinBox;
+    port_->setRange(1, 65535);
+    port_->setValue(kDefaultSocketPort);
+    form->addRow(tr("&Host:"), host_);
+    form->addRow(tr("P&ort:"), port_);
+    connect(host_, &QLineEdit::textChanged, this, [this] { composeFromFields(); });
+    connect(port_, &QSpinBox::valueChanged, this, [this] { composeFromFields(); });
+    return page;
+}
+
+void SelectIoDialog::composeFromFields() {
+    if (filling_) return;
+    std::string text;
+    switch (chosenInterface()) {
+        case Interface::Gpib:
+            text = "GPIB" + std::to_string(gpibBoard_->value()) + "::" + std::to_string(gpibPrimary_->value()) +
+                   "::INSTR";
+            break;
+        case Interface::Serial: {
+            const auto port = serialPort_->currentText().trimmed().toStdString();
+            text = port.empty() ? std::string("ASRL") : serialResourceFor(port);
+            break;
+        }
+        case Interface::Socket: {
+            auto host = host_->text().trimmed().toStdString();
+            if (host.find(':') != std::string::npos && !host.starts_with('[')) host = "[" + host + "]";
+            text = "TCPIP0::" + host + "::" + std::to_string(port_->value()) + "::SOCKET";
+            break;
+        }
+    }
+    resource_->setText(QString::fromStdString(text));
+    showProblem();
+}
+
+void SelectIoDialog::fillFieldsFrom(const QString& text) {
+    Resource parsed;
+    try {
+        parsed = parseResource(text.toStdString());
+    } catch (const IoError&) {
+        return;  // the problem label tells the operator
+    }
+    filling_ = true;
+    if (const auto* gpib = std::get_if<GpibAddress>(&parsed)) {
+        interface_->setCurrentIndex(static_cast<int>(Interface::Gpib));
+        gpibBoard_->setValue(gpib->board);
+        gpibPrimary_->setValue(gpib->primary);
+    } else if (const auto* line = std::get_if<SerialAddress>(&parsed)) {
+        interface_->setCurrentIndex(static_cast<int>(Interface::Serial));
+        serialPort_->setCurrentText(QString::fromStdString(line->device));
+    } else if (const auto* socket = std::get_if<SocketAddress>(&parsed)) {
+        interface_->setCurrentIndex(static_cast<int>(Interface::Socket));
+        host_->setText(QString::fromStdString(socket->host));
+        port_->setValue(socket->port);
+    }
+    filling_ = false;
+}
+
+void SelectIoDialog::showProblem() { problem_->setText(problem()); }
+
+void SelectIoDialog::setResourceText(const std::string& resource) {
+    const auto text = QString::fromStdString(resource);
+    fillFieldsFrom(text);
+    resource_->setText(text);
+    showProblem();
+}
+
+std::string SelectIoDialog::resourceText() const { return resource_->text().trimmed().toStdString(); }
+
+void SelectIoDialog::setSerialSettings(const SerialSettings& settings) {
+    selectData(baudRate_, settings.baudRate);
+    selectData(parity_, settings.parity);
+    selectData(dataBits_, settings.dataBits);
+    selectData(stopBits_, settings.stopBits);
+    selectData(flowControl_, settings.flowControl);
+}
+
+SerialSettings SelectIoDialog::serialSettings() const {
+    SerialSettings settings;
+    settings.baudRate = dataOf<int>(baudRate_);
+    settings.parity = dataOf<Parity>(parity_);
+    settings.dataBits = dataOf<int>(dataBits_);
+    settings.stopBits = dataOf<int>(stopBits_);
+    settings.flowControl = dataOf<FlowControl>(flowControl_);
+    return settings;
+}
+
+void SelectIoDialog::chooseInterface(Interface chosen) { interface_->setCurrentIndex(static_cast<int>(chosen)); }
+
+SelectIoDialog::Interface SelectIoDialog::chosenInterface() const {
+    return static_cast<Interface>(interface_->currentIndex());
+}
+
+void SelectIoDialog::setGpibBoard(int board) { gpibBoard_->setValue(board); }
+void SelectIoDialog::setGpibPrimary(int primary) { gpibPrimary_->setValue(primary); }
+void SelectIoDialog::setSerialPort(const QString& port) { serialPort_->setCurrentText(port); }
+void SelectIoDialog::setHost(const QString& host) { host_->setText(host); }
+void SelectIoDialog::setPort(int port) { port_->setValue(port); }
+
+void SelectIoDialog::editResourceText(const QString& text) {
+    resource_->setText(text);
+    emit resource_->textEdited(text);
+}
+
+QStringList SelectIoDialog::offeredSerialPorts() const {
+    QStringList ports;
+    for (int i = 0; i < serialPort_->count(); ++i) ports << serialPort_->itemText(i);
+    return ports;
+}
+
+QString SelectIoDialog::problem() const {
+    try {
+        (void)parseResource(resourceText());
+        return {};
+    } catch (const IoError& error) {
+        return QString::fromStdString(error.what());
+    }
+}
+
+void SelectIoDialog::accept() {
+    showProblem();
+    if (problem().isEmpty()) QDialog::accept();
+}
+
+}  // namespace CorvalenLib

@@ -1,0 +1,80 @@
+// The control's modal dialog in which the operator picks interface and
+// address. Its fields build the resource string; the string may also be
+// edited directly, and then fills the fields it names.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+#include "corvalenlib/serial_settings.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QSpinBox;
+class QStackedWidget;
+
+namespace CorvalenLib {
+
+class SelectIoDialog final : public QDialog {
+    Q_OBJECT
+
+public:
+    enum class Interface { Gpib = 0, Serial = 1, Socket = 2 };
+
+    explicit SelectIoDialog(QWidget* parent = nullptr);
+
+    // The resource string shown; text that does not parse is shown as it is.
+    void setResourceText(const std::string& resource);
+    [[nodiscard]] std::string resourceText() const;
+    void setSerialSettings(const SerialSettings& settings);
+    [[nodiscard]] SerialSettings serialSettings() const;
+
+    // The fields, set as the operator sets them.
+    void chooseInterface(Interface chosen);
+    [[nodiscard]] Interface chosenInterface() const;
+    void setGpibBoard(int board);
+    void setGpibPrimary(int primary);
+    void setSerialPort(const QString& port);
+    void setHost(const QString& host);
+    void setPort(int port);
+    // Text typed into the resource string field.
+    void editResourceText(const QString& text);
+
+    [[nodiscard]] QStringList offeredSerialPorts() const;
+    // Why OK is refused; empty when the resource string is valid.
+    [[nodiscard]] QString problem() const;
+
+public slots:
+    void accept() override;
+
+private:
+    QWidget* makeGpibPage();
+    QWidget* makeSerialPage();
+    QWidget* makeSocketPage();
+    void composeFromFields();
+    void fillFieldsFrom(const QString& text);
+    void showProblem();
+
+    QComboBox* interface_;
+    QStackedWidget* pages_;
+    QSpinBox* gpibBoard_ = nullptr;
+    QSpinBox* gpibPrimary_ = nullptr;
+    QComboBox* serialPort_ = nullptr;
+    QComboBox* baudRate_ = nullptr;
+    QComboBox* parity_ = nullptr;
+    QComboBox* dataBits_ = nullptr;
+    QComboBox* stopBits_ = nullptr;
+    QComboBox* flowControl_ = nullptr;
+    QLineEdit* host_ = nullptr;
+    QSpinBox* port_ = nullptr;
+    QLineEdit* resource_;
+    QLabel* problem_;
+    bool filling_ = false;  // fields are being filled from the resource string
+};
+
+// The resource string for a serial device path: ASRLn::INSTR for /dev/ttyS(n-1),
+// ASRL<path>::INSTR otherwise; a bare name such as ttyUSB0 is taken in /dev.
+[[nodiscard]] std::string serialResourceFor(const std::string& port);
+
+}  // namespace CorvalenLib

@@ -1,0 +1,107 @@
+#include "corvalenlib/serial_session.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "io/corvalen.h"
+
+namespace CorvalenLib {
+namespace {
+
+struct BaudCode {
+    int rate;
+    speed_t code;
+};
+
+constexpr std::array kBaudCodes{
+    BaudCode{300, B300},         BaudCode{600, B600},         BaudCode{1200, B1200},
+    BaudCode{1800, B1800},       BaudCode{2400, B2400},       BaudCode{4800, B4800},
+    BaudCode{9600, B9600},       BaudCode{19200, B19200},     BaudCode{38400, B38400},
+    BaudCode{57600, B57600},     BaudCode{115200, B115200},   BaudCode{230400, B230400},
+    BaudCode{460800, B460800},   BaudCode{921600, B921600},
+};
+
+speed_t baudCode(int rate) {
+    for (const auto& entry : kBaudCodes) {
+        if (entry.rate == rate) return entry.code;
+    }
+    throw IoError("baud rate " + std::to_string(rate) + " is not supported");
+}
+
+tcflag_t dataBitsFlag(int bits) {
+    switch (bits) {
+        case 5: return CS5;
+        case 6: return CS6;
+        case 7: return CS7;
+        case 8: return CS8;
+        default: throw IoError(std::to_string(bits) + " data bits are not supported");
+    }
+}
+
+}  // namespace
+
+SerialSession::SerialSession(SerialAddress address, const SerialSettings& settings, const IoLimits& limits)
+    : Session(limits), address_(std::move(address)), settings_(settings), channel_(limits.maxReply) {}
+
+void SerialSession::applySettings(int fd) const {
+    termios line{};
+    if (::tcgetattr(fd, &line) != 0) {
+        throw IoError(address_.device + " is not a serial line: " + std::strerror(errno));
+    }
+    ::cfmakeraw(&line);
+    line.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    line.c_cflag |= CLOCAL | CREAD | dataBitsFlag(settings_.dataBits);
+    if (settings_.parity != Parity::None) {
+        line.c_cflag |= PARENB;
+        line.c_iflag |= INPCK;
+    }
+    if (settings_.parity == Parity::Odd) line.c_cflag |= PARODD;
+    if (settings_.stopBits == 2) line.c_cflag |= CSTOPB;
+    if (settings_.flowControl == FlowControl::RtsCts) line.c_cflag |= CRTSCTS;
+    if (settings_.flowControl == FlowControl::XonXoff) line.c_iflag |= IXON | IXOFF;
+    line.c_cc[VMIN] = 1;
+    line.c_cc[VTIME] = 0;
+    const speed_t speed = baudCode(settings_.baudRate);
+    ::cfsetispeed(&line, speed);
+    ::cfsetospeed(&line, speed);
+    if (::tcsetattr(fd, TCSANOW, &line) != 0) {
+        throw IoError("cannot set up " + address_.device + ": " + std::strerror(errno));
+    }
+}
+
+void SerialSession::open() {
+    const int fd = ::open(address_.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw IoError("cannot open " + address_.device + ": " + std::strerror(errno));
+    try {
+        if (::isatty(fd) == 0) throw IoError(address_.device + " is not a serial line");
+        applySettings(fd);
+        // Keeps a second program from reading our replies; failure is harmless.
+        ::ioctl(fd, TIOCEXCL);
+        // Bytes from before we opened belong to nobody.
+        ::tcflush(fd, TCIOFLUSH);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    fd_ = fd;
+    channel_.attach(fd, FdChannel::Kind::Terminal);
+}
+
+void SerialSession::discardInput() {
+    if (fd_ >= 0) ::tcflush(fd_, TCIFLUSH);
+    channel_.discardInput();
+}
+
+void SerialSession::close() noexcept {
+    channel_.close();
+    fd_ = -1;
+}
+
+}  // namespace CorvalenLib

@@ -1,0 +1,30 @@
+// A serial line (ASRLn::INSTR, ASRL/dev/...::INSTR) through termios: the same
+// code serves USB-serial adapters, built-in ports and pseudo-terminals.
+#pragma once
+
+#include "corvalenlib/fd_channel.h"
+#include "corvalenlib/session.h"
+
+namespace CorvalenLib {
+
+class SerialSession final : public Session {
+public:
+    SerialSession(SerialAddress address, const SerialSettings& settings, const IoLimits& limits);
+
+    void open() override;
+    void write(std::string_view message) override { channel_.writeAll(message, limits().timeout); }
+    void readReply(std::string& reply) override { channel_.readReply(reply, limits().timeout); }
+    void discardInput() override;
+    void close() noexcept override;
+    [[nodiscard]] std::string interfaceType() const override { return "ASRL"; }
+
+private:
+    void applySettings(int fd) const;
+
+    SerialAddress address_;
+    SerialSettings settings_;
+    FdChannel channel_;
+    int fd_ = -1;
+};
+
+}  // namespace CorvalenLib

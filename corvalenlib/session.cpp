@@ -1,0 +1,33 @@
+#include "corvalenlib/session.h"
+
+#include "corvalenlib/gpib_session.h"
+#include "corvalenlib/serial_session.h"
+#include "corvalenlib/socket_session.h"
+#include "io/corvalen.h"
+
+namespace CorvalenLib {
+
+std::unique_ptr<Session> makeSession(const Resource& resource, const IoLimits& limits,
+                                     const SerialSettings& serial) {
+    if (const auto* socket = std::get_if<SocketAddress>(&resource)) {
+        return std::make_unique<SocketSession>(*socket, limits);
+    }
+    if (const auto* line = std::get_if<SerialAddress>(&resource)) {
+        return std::make_unique<SerialSession>(*line, serial, limits);
+    }
+    if (const auto* gpib = std::get_if<GpibAddress>(&resource)) {
+        return std::make_unique<GpibSession>(*gpib, limits);
+    }
+    if (std::holds_alternative<VxiAddress>(resource)) {
+        throw IoError("VXI-11 instrument resources (TCPIP::host::INSTR) are not supported yet; "
+                      "use the instrument's raw socket port, TCPIP::host::port::SOCKET");
+    }
+    throw IoError("USB instrument resources are not supported yet");
+}
+
+std::string describeDuration(std::chrono::milliseconds duration) {
+    if (duration.count() % 1000 == 0) return std::to_string(duration.count() / 1000) + " s";
+    return std::to_string(duration.count()) + " ms";
+}
+
+}  // namespace CorvalenLib

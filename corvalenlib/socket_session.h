@@ -1,0 +1,25 @@
+// Raw SCPI over a TCP port (TCPIP::host::port::SOCKET).
+#pragma once
+
+#include "corvalenlib/fd_channel.h"
+#include "corvalenlib/session.h"
+
+namespace CorvalenLib {
+
+class SocketSession final : public Session {
+public:
+    SocketSession(SocketAddress address, const IoLimits& limits);
+
+    void open() override;
+    void write(std::string_view message) override { channel_.writeAll(message, limits().timeout); }
+    void readReply(std::string& reply) override { channel_.readReply(reply, limits().timeout); }
+    void discardInput() override { channel_.discardInput(); }
+    void close() noexcept override { channel_.close(); }
+    [[nodiscard]] std::string interfaceType() const override { return "TCPIP"; }
+
+private:
+    SocketAddress address_;
+    FdChannel channel_;
+};
+
+}  // namespace CorvalenLib
