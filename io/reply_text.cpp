@@ -68,12 +68,11 @@ double numericValue(std::string_view text) {
     const char* last = text.data() + end;
     const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
-        throw std::range_error("number out of range in reply \"" + std::string(text) + "\"");
+        throw std::range_error("number out of range in reply " + quotedReply(text));
     }
     if (ec != std::errc{} || ptr != last) {
         // Cannot happen for the prefix above; say so plainly if it does.
-        throw std::invalid_argument("cannot read the number in reply \"" + std::string(text) +
-                                    "\"");
+        throw std::invalid_argument("cannot read the number in reply " + quotedReply(text));
     }
     return negative ? -value : value;
 }
@@ -95,6 +94,27 @@ std::string numberAsText(double value) {
         }
     }
     return std::signbit(value) ? text : " " + text;
+}
+
+std::string quotedReply(std::string_view reply) {
+    constexpr std::size_t kShown = 80;
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string text = "\"";
+    for (const char c : reply.substr(0, kShown)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '"' || c == '\\') {
+            text += "\\x";
+            text += kHex[byte >> 4U];
+            text += kHex[byte & 0xFU];
+        } else {
+            text += c;
+        }
+    }
+    text += "\"";
+    if (reply.size() > kShown) {
+        text += " (" + std::to_string(reply.size()) + " characters in all)";
+    }
+    return text;
 }
 
 std::string numberInList(double value) {

@@ -27,4 +27,8 @@ void cutAtLineEnd(std::string& text);
 // numberAsText without its leading blank, as the list shows numbers.
 [[nodiscard]] std::string numberInList(double value);
 
+// A reply as it may appear in an error text: quoted, control characters as
+// \xNN, and cut after 80 characters, since a reply can be any bytes.
+[[nodiscard]] std::string quotedReply(std::string_view reply);
+
 }  // namespace tq

@@ -1,6 +1,7 @@
 // Whole runs against the scripted instrument, clicked through the real
 // window: the exact dialogue, the list, and every way a run ends.
 #include <algorithm>
+#include <ostream>
 
 #include "tests/program/program_fixture.h"
 
@@ -198,6 +199,10 @@ struct CheckCase {
     const char* reply;
     const char* message;
 };
+
+void PrintTo(const CheckCase& c, std::ostream* out) {
+    *out << c.query << " answered \"" << c.reply << '"';
+}
 
 class FailedCheck : public ProgramTest, public ::testing::WithParamInterface<CheckCase> {};
 
@@ -435,6 +440,10 @@ struct CountCase {
     const char* triggerCount;
     int expectedReadings;
 };
+
+void PrintTo(const CountCase& c, std::ostream* out) {
+    *out << "scan size " << c.scanSize << " x trigger count " << c.triggerCount;
+}
 
 class ReadingCount : public ProgramTest, public ::testing::WithParamInterface<CountCase> {};
 

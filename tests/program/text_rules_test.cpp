@@ -92,6 +92,13 @@ TEST(NumberAsText, FifteenDigitsPointOnlyWhenNeededBlankWhenNotNegative) {
     EXPECT_EQ(numberInList(-2.5), "-2.5");
 }
 
+TEST(QuotedReply, ShowsControlBytesAndCutsLongReplies) {
+    EXPECT_EQ(quotedReply("1,2\r\n"), "\"1,2\\x0D\\x0A\"");
+    EXPECT_EQ(quotedReply(std::string("a\0\"b", 4)), "\"a\\x00\\x22b\"");
+    const std::string longReply(1000, '7');
+    EXPECT_EQ(quotedReply(longReply), "\"" + std::string(80, '7') + "\" (1000 characters in all)");
+}
+
 TEST(SplitReadingReply, SplitsAtTheFirstTwoCommasOnly) {
     const struct {
         const char* reply;
