@@ -38,7 +38,7 @@ void scriptGoodInstrument(Script& script) {
     for (int i = 0; i < 40; ++i) {
         readings.push_back(goodReading(i));
     }
-    script.answer("DATA:REMove? 1", readings);
+    script.answer("DATA:REMove? 1", std::move(readings));
 }
 
 std::vector<std::string> goodRunCalls() {
@@ -98,9 +98,29 @@ std::vector<std::string> goodRunCalls() {
     return calls;
 }
 
-ProgramTest::ProgramTest() {
+ProgramTest::ProgramTest() { freshInstrument(); }
+
+void ProgramTest::freshInstrument() {
+    script = std::make_shared<Script>();
     script->clock = &clock;
     scriptGoodInstrument(*script);
+    messages.clear();
+    endStatus.reset();
+}
+
+void ProgramTest::restockReadings() {
+    script->answer("DATA:POINTS?", {"+40\n"});
+    std::deque<std::string> readings;
+    for (int i = 0; i < 40; ++i) {
+        readings.push_back(goodReading(i));
+    }
+    script->answer("DATA:REMove? 1", readings);
+}
+
+std::string ProgramTest::clickCapturingStderr(const char* buttonName) {
+    ::testing::internal::CaptureStderr();
+    click(buttonName);
+    return ::testing::internal::GetCapturedStderr();
 }
 
 void ProgramTest::openWindow() {

@@ -42,6 +42,13 @@ protected:
     // made while it was built.
     void openWindow();
     void click(const char* buttonName);
+    // Clicks and returns what the program wrote to standard error meanwhile.
+    std::string clickCapturingStderr(const char* buttonName);
+    // A fresh good instrument and fresh recorders, for a further case
+    // within one test.
+    void freshInstrument();
+    // The instrument stores all readings again for another run.
+    void restockReadings();
 
     [[nodiscard]] QPushButton* button(const char* name) const;
     [[nodiscard]] QListWidget* list() const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
+#include "io/reply_text.h"
 #include "tests/program/program_fixture.h"
 
 namespace tq::testing {
@@ -92,12 +93,7 @@ TEST_F(GoodRun, SecondRunNeitherReopensNorRepeatsTheRemoteStep) {
     openWindow();
     click("GetReadings");
     const std::size_t before = script->calls.size();
-    script->answer("DATA:POINTS?", {"+40\n"});
-    std::deque<std::string> readings;
-    for (int i = 0; i < 40; ++i) {
-        readings.push_back(goodReading(i));
-    }
-    script->answer("DATA:REMove? 1", readings);
+    restockReadings();
     click("GetReadings");
     EXPECT_FALSE(endStatus.has_value());
     std::vector<std::string> second = callsFrom(before);
@@ -164,9 +160,7 @@ TEST_F(RemoteStep, SerialGetsRemoteFirstAndAFullSecondBeforeTheNextCommand) {
 TEST_F(RemoteStep, AnyOtherInterfaceTypeGetsNoRemoteAndNoPause) {
     for (const char* type : {"asrl", "ASRL ", "GPIB", "TCPIP", ""}) {
         SCOPED_TRACE(type);
-        script = std::make_shared<Script>();
-        script->clock = &clock;
-        scriptGoodInstrument(*script);
+        freshInstrument();
         script->interfaceType = type;
         openWindow();
         const double start = clock.now;
@@ -201,7 +195,7 @@ struct CheckCase {
 };
 
 void PrintTo(const CheckCase& c, std::ostream* out) {
-    *out << c.query << " answered \"" << c.reply << '"';
+    *out << c.query << " answered " << quotedReply(c.reply);
 }
 
 class FailedCheck : public ProgramTest, public ::testing::WithParamInterface<CheckCase> {};
@@ -264,19 +258,13 @@ TEST_F(ProgramTest, FailedModuleShowsTheIdentityAlreadyListed) {
 TEST_F(ProgramTest, DmmRepliesThatPass) {
     for (const char* reply : {"1", "+1\n", " 1", "-1", "0.5", "1e-3"}) {
         SCOPED_TRACE(reply);
+        freshInstrument();
         script->answer("INSTrument:DMM:INSTalled?", {reply});
-        messages.clear();
-        endStatus.reset();
         openWindow();
         click("GetReadings");
         EXPECT_FALSE(endStatus.has_value());
         EXPECT_TRUE(messages.empty());
-        script->answer("DATA:POINTS?", {"+40\n"});
-        std::deque<std::string> readings;
-        for (int i = 0; i < 40; ++i) {
-            readings.push_back(goodReading(i));
-        }
-        script->answer("DATA:REMove? 1", readings);
+        EXPECT_EQ(lines().size(), 47U);
     }
 }
 
@@ -350,9 +338,8 @@ TEST_F(ErrorQueue, AReplyThatIsNoNumberCountsAsNoError) {
 // ---- the failure path ------------------------------------------------------
 
 struct FailurePathCheck {
-    static void expectFailure(const ProgramTest& test, const std::vector<Message>& messages,
+    static void expectFailure(const std::vector<Message>& messages,
                               const std::optional<int>& status, const Script& script) {
-        (void)test;
         EXPECT_EQ(status, 1);
         ASSERT_EQ(messages.size(), 1U);
         EXPECT_EQ(messages[0].title, "Example Program");
@@ -369,10 +356,8 @@ using FailurePath = ProgramTest;
 TEST_F(FailurePath, OpenIoFailureShowsTheMessageClosesAnywayAndTellsStderrWhy) {
     script->failAtCall = 0;
     openWindow();
-    ::testing::internal::CaptureStderr();
-    click("GetReadings");
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    FailurePathCheck::expectFailure(*this, messages, endStatus, *script);
+    const std::string err = clickCapturingStderr("GetReadings");
+    FailurePathCheck::expectFailure(messages, endStatus, *script);
     EXPECT_EQ(script->texts(), (std::vector<std::string>{"OpenIO GPIB0::9::INSTR", "CloseIO"}));
     EXPECT_EQ(err, "tq820-scan: scripted failure at \"OpenIO GPIB0::9::INSTR\"\n");
 }
@@ -380,27 +365,19 @@ TEST_F(FailurePath, OpenIoFailureShowsTheMessageClosesAnywayAndTellsStderrWhy) {
 TEST_F(FailurePath, SelectIoFailsTheSameWay) {
     script->failAtCall = 1;
     openWindow();
-    ::testing::internal::CaptureStderr();
-    click("SelectIO");
-    ::testing::internal::GetCapturedStderr();
-    FailurePathCheck::expectFailure(*this, messages, endStatus, *script);
+    (void)clickCapturingStderr("SelectIO");
+    FailurePathCheck::expectFailure(messages, endStatus, *script);
 }
 
 TEST_F(FailurePath, EveryStepOfAGoodRunCanFailAndEndsTheSameWay) {
     const std::size_t steps = goodRunCalls().size() + 2;
     for (std::size_t step = 0; step < steps; ++step) {
         SCOPED_TRACE(step);
-        script = std::make_shared<Script>();
-        script->clock = &clock;
-        scriptGoodInstrument(*script);
+        freshInstrument();
         script->failAtCall = step;
-        messages.clear();
-        endStatus.reset();
         openWindow();
-        ::testing::internal::CaptureStderr();
-        click("GetReadings");
-        ::testing::internal::GetCapturedStderr();
-        FailurePathCheck::expectFailure(*this, messages, endStatus, *script);
+        (void)clickCapturingStderr("GetReadings");
+        FailurePathCheck::expectFailure(messages, endStatus, *script);
         EXPECT_EQ(script->calls.size(), step + 2) << "nothing runs after the failing step";
     }
 }
@@ -411,9 +388,7 @@ TEST_F(FailurePath, ASecondFailureWhileClosingIsReportedAndStillEnds) {
     script->answer("*IDN?", {"nothing\n"});
     script->failAtCall = 4;  // OpenIO, InterfaceType, Output, Enter, CloseIO
     openWindow();
-    ::testing::internal::CaptureStderr();
-    click("GetReadings");
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err = clickCapturingStderr("GetReadings");
     EXPECT_EQ(endStatus, 1);
     ASSERT_EQ(messages.size(), 2U);
     EXPECT_EQ(messages[1].text, kFailureText);
@@ -425,9 +400,7 @@ TEST_F(FailurePath, CloseIoFailingInsideTheFailurePathIsReportedAndStillEnds) {
     script->answer("*IDN?", {});  // no reply: a time-out
     script->failAtCall = 4;       // OpenIO, InterfaceType, Output, Enter, CloseIO
     openWindow();
-    ::testing::internal::CaptureStderr();
-    click("GetReadings");
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err = clickCapturingStderr("GetReadings");
     EXPECT_EQ(endStatus, 1);
     EXPECT_NE(err.find("time-out"), std::string::npos) << err;
     EXPECT_NE(err.find("closing the connection failed too"), std::string::npos) << err;
@@ -468,9 +441,7 @@ INSTANTIATE_TEST_SUITE_P(Rounding, ReadingCount,
 TEST_F(ProgramTest, AReadingCountBeyondThirtyTwoBitsIsAnOverflowNotAWrap) {
     script->answer("ROUTe:SCAN:SIZE?", {"1073741824"});  // 2^30 x 2 = 2^31
     openWindow();
-    ::testing::internal::CaptureStderr();
-    click("GetReadings");
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err = clickCapturingStderr("GetReadings");
     EXPECT_EQ(endStatus, 1);
     EXPECT_NE(err.find("reading count out of range"), std::string::npos) << err;
     EXPECT_EQ(script->count("Output INITiate"), 0U);
@@ -487,18 +458,13 @@ TEST_F(ProgramTest, MeasurementTimeFollowsTheReadBackSettings) {
     for (const Case& c : {Case{"1", "0.25", "10", "5"}, Case{"3", "0.25", "10", "25"},
                           Case{"2", "0.125", "2.5", "5"}, Case{"2", "0.01", "0.3", "0.5"}}) {
         SCOPED_TRACE(c.shown);
-        script = std::make_shared<Script>();
-        script->clock = &clock;
-        scriptGoodInstrument(*script);
+        freshInstrument();
         script->answer("TRIGger:COUNt?", {c.count});
         script->answer("ROUTe:CHANnel:DELay? (@101)", {c.delay});
         script->answer("TRIGger:TIMer?", {c.interval});
         script->failAtCall = dateQueryStep();
-        messages.clear();
         openWindow();
-        ::testing::internal::CaptureStderr();
-        click("GetReadings");
-        ::testing::internal::GetCapturedStderr();
+        (void)clickCapturingStderr("GetReadings");
         ASSERT_EQ(messages.size(), 1U);
         EXPECT_EQ(messages[0].listWhileShown.back(),
                   std::string("Measurement time is about: ") + c.shown + " seconds.");
@@ -509,9 +475,7 @@ TEST_F(ProgramTest, AnInfiniteTimerIntervalIsAFloatingPointError) {
     script->answer("TRIGger:TIMer?", {"1e308"});
     script->answer("TRIGger:COUNt?", {"4"});
     openWindow();
-    ::testing::internal::CaptureStderr();
-    click("GetReadings");
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err = clickCapturingStderr("GetReadings");
     EXPECT_EQ(endStatus, 1);
     EXPECT_NE(err.find("measurement time cannot be computed"), std::string::npos) << err;
 }
@@ -535,16 +499,10 @@ TEST_F(ProgramTest, OddButValidReadingRepliesAreListedAsReceived) {
 TEST_F(ProgramTest, AMalformedReadingEndsTheRunAndKeepsTheRowsBefore) {
     for (const char* bad : {"+1.0E+00,+0.5\n", "+1.0E+00\n", "\n"}) {
         SCOPED_TRACE(bad);
-        script = std::make_shared<Script>();
-        script->clock = &clock;
-        scriptGoodInstrument(*script);
+        freshInstrument();
         script->answer("DATA:REMove? 1", {goodReading(0), goodReading(1), bad});
-        messages.clear();
-        endStatus.reset();
         openWindow();
-        ::testing::internal::CaptureStderr();
-        click("GetReadings");
-        const std::string err = ::testing::internal::GetCapturedStderr();
+        const std::string err = clickCapturingStderr("GetReadings");
         EXPECT_EQ(endStatus, 1);
         EXPECT_EQ(lines().size(), 9U) << "head and two rows stay";
         EXPECT_NE(err.find("fewer than two commas"), std::string::npos) << err;
@@ -564,16 +522,10 @@ TEST_F(ProgramTest, StartDateAndTimeAreListedWholeAndEmptyOnesFail) {
 
     for (const char* query : {"SYSTem:DATE?", "SYSTem:TIME?"}) {
         SCOPED_TRACE(query);
-        script = std::make_shared<Script>();
-        script->clock = &clock;
-        scriptGoodInstrument(*script);
+        freshInstrument();
         script->answer(query, {"\r\n"});
-        messages.clear();
-        endStatus.reset();
         openWindow();
-        ::testing::internal::CaptureStderr();
-        click("GetReadings");
-        const std::string err = ::testing::internal::GetCapturedStderr();
+        const std::string err = clickCapturingStderr("GetReadings");
         EXPECT_EQ(endStatus, 1);
         EXPECT_NE(err.find("empty start"), std::string::npos) << err;
         EXPECT_EQ(script->count("Output DATA:POINTS?"), 3U) << "the error comes after the wait";
@@ -603,9 +555,7 @@ TEST_F(StoredReadings, TheWaitOnlyPollsAndLeavesTheListAlone) {
 TEST_F(StoredReadings, ACountAboveTheExpectedIsAnError) {
     script->answer("DATA:POINTS?", {"20", "41"});
     openWindow();
-    ::testing::internal::CaptureStderr();
-    click("GetReadings");
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err = clickCapturingStderr("GetReadings");
     EXPECT_EQ(endStatus, 1);
     EXPECT_NE(err.find("stored 41 readings, more than the 40 expected"), std::string::npos) << err;
     EXPECT_EQ(script->count("Output DATA:POINTS?"), 2U);
@@ -619,9 +569,7 @@ TEST_F(StoredReadings, AStalledScanEndsAfterTheBoundSinceTheLastNewReading) {
     counts.push_back("6");
     script->answer("DATA:POINTS?", counts);
     openWindow();
-    ::testing::internal::CaptureStderr();
-    click("GetReadings");
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err = clickCapturingStderr("GetReadings");
     EXPECT_EQ(endStatus, 1);
     EXPECT_NE(err.find("no new reading stored for 60 s"), std::string::npos) << err;
     const std::size_t polls = script->count("Output DATA:POINTS?");
@@ -635,9 +583,7 @@ TEST_F(StoredReadings, ALongMeasurementGetsALongerBound) {
     script->answer("TRIGger:TIMer?", {"100"});  // meas_time 105 s: bound 2 x 205 = 410 s
     script->answer("DATA:POINTS?", {"3"});
     openWindow();
-    ::testing::internal::CaptureStderr();
-    click("GetReadings");
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err = clickCapturingStderr("GetReadings");
     EXPECT_EQ(endStatus, 1);
     EXPECT_NE(err.find("no new reading stored for 410 s"), std::string::npos) << err;
     const std::size_t polls = script->count("Output DATA:POINTS?");
