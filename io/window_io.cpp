@@ -3,7 +3,9 @@
 #include "io/reply_text.h"
 #include "window/corvalen_exmpl.h"
 
-void CorvalenExmpl::RemoveTermination() { tq::cutAtLineEnd(response); }
+void CorvalenExmpl::RemoveTermination() {
+    tq::cutAtLineEnd(response);
+}
 
 // A busy wait on the monotonic clock: the thread neither sleeps nor handles
 // events, so nothing else of the program runs until it is over. The clock

@@ -64,8 +64,8 @@ void CorvalenExmpl::Readings() {
         query("DATA:REMove? 1", response);
         RemoveTermination();
         const tq::ReadingReply reading = tq::splitReadingReply(response);
-        appendLine(tq::numberInList(number) + "\t" + reading.channel + "\t" + reading.value +
-                   "\t" + reading.time);
+        appendLine(tq::numberInList(number) + "\t" + reading.channel + "\t" + reading.value + "\t" +
+                   reading.time);
     }
 
     Check_Error("Readings");

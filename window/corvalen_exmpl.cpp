@@ -40,8 +40,8 @@ QPushButton* makeButton(const char* name, const char* caption, QRect geometry, Q
 
 }  // namespace
 
-CorvalenExmpl::CorvalenExmpl(std::unique_ptr<CorvalenLib::Corvalen> control,
-                             tq::Platform platform, QWidget* parent)
+CorvalenExmpl::CorvalenExmpl(std::unique_ptr<CorvalenLib::Corvalen> control, tq::Platform platform,
+                             QWidget* parent)
     : QWidget(parent), Instr_TQ820(std::move(control)), platform_(std::move(platform)) {
     setObjectName(QStringLiteral("CorvalenExmpl"));
     setWindowTitle(QStringLiteral("Corvalen Control Example"));
@@ -148,7 +148,9 @@ void CorvalenExmpl::GetReadings_Click() {
     }
 }
 
-void CorvalenExmpl::Exit_Click() { endProgram(tq::kExitNormal); }
+void CorvalenExmpl::Exit_Click() {
+    endProgram(tq::kExitNormal);
+}
 
 void CorvalenExmpl::End_Prog() {
     if (io_opened) {

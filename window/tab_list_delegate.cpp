@@ -44,8 +44,8 @@ void TabListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         (item.state & QStyle::State_Enabled) != 0 ? QPalette::Normal : QPalette::Disabled;
     painter->save();
     painter->setFont(item.font);
-    painter->setPen(item.palette.color(group, selected ? QPalette::HighlightedText
-                                                       : QPalette::Text));
+    painter->setPen(
+        item.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
     painter->drawText(QRectF(textRect), text, tabbedText(item.fontMetrics));
     painter->restore();
 }
@@ -57,9 +57,9 @@ QSize TabListDelegate::sizeHint(const QStyleOptionViewItem& option,
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     // Wide enough for the expanded tabs, so that the list can scroll to the
     // end of a row.
-    const QRect expanded =
-        item.fontMetrics.boundingRect(QRect(), Qt::TextExpandTabs | Qt::TextSingleLine, item.text,
-                                      static_cast<int>(std::lround(tabStopDistance(item.fontMetrics))));
+    const QRect expanded = item.fontMetrics.boundingRect(
+        QRect(), Qt::TextExpandTabs | Qt::TextSingleLine, item.text,
+        static_cast<int>(std::lround(tabStopDistance(item.fontMetrics))));
     const int margins = size.width() - item.fontMetrics.horizontalAdvance(item.text);
     size.setWidth(expanded.width() + std::max(margins, 0));
     return size;

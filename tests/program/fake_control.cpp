@@ -67,9 +67,13 @@ void FakeControl::setAddress(const std::string& resource) {
     address_ = resource;
 }
 
-void FakeControl::OpenIO(const std::string& resource) { record("OpenIO " + resource); }
+void FakeControl::OpenIO(const std::string& resource) {
+    record("OpenIO " + resource);
+}
 
-CorvalenLib::IoObject& FakeControl::IO() { return *io_; }
+CorvalenLib::IoObject& FakeControl::IO() {
+    return *io_;
+}
 
 void FakeControl::Output(const std::string& command) {
     record("Output " + command);
@@ -109,15 +113,21 @@ Number parseNumber(const std::string& reply) {
 }
 }  // namespace
 
-void FakeControl::Enter(std::string& target) { target = nextReply("string"); }
+void FakeControl::Enter(std::string& target) {
+    target = nextReply("string");
+}
 void FakeControl::Enter(std::int32_t& target) {
     target = parseNumber<std::int32_t>(nextReply("int32"));
 }
-void FakeControl::Enter(double& target) { target = parseNumber<double>(nextReply("double")); }
+void FakeControl::Enter(double& target) {
+    target = parseNumber<double>(nextReply("double"));
+}
 void FakeControl::Enter(CorvalenLib::PlainNumber& target) {
     target.value = parseNumber<double>(nextReply("number"));
 }
 
-void FakeControl::CloseIO() { record("CloseIO"); }
+void FakeControl::CloseIO() {
+    record("CloseIO");
+}
 
 }  // namespace tq::testing

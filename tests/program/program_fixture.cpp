@@ -98,7 +98,9 @@ std::vector<std::string> goodRunCalls() {
     return calls;
 }
 
-ProgramTest::ProgramTest() { freshInstrument(); }
+ProgramTest::ProgramTest() {
+    freshInstrument();
+}
 
 void ProgramTest::freshInstrument() {
     script = std::make_shared<Script>();
@@ -125,8 +127,7 @@ std::string ProgramTest::clickCapturingStderr(const char* buttonName) {
 
 void ProgramTest::openWindow() {
     Platform platform;
-    platform.message = [this](const std::string& title, const std::string& text,
-                              MessageIcon icon) {
+    platform.message = [this](const std::string& title, const std::string& text, MessageIcon icon) {
         messages.push_back(Message{title, text, icon, lines(), script->calls.size()});
     };
     platform.clock = [this] { return clock.read(); };

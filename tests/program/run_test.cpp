@@ -12,7 +12,8 @@ namespace {
 const char* const kFailureText =
     "Unable to communicate with instrument;\ncheck the instrument address.";
 
-std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string>& tail) {
+std::vector<std::string> concat(std::vector<std::string> head,
+                                const std::vector<std::string>& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
 }
@@ -55,8 +56,7 @@ TEST_F(GoodRun, RunFirstOpensTheDesignAddressAndSendsExactlyTheDialogue) {
     click("GetReadings");
     EXPECT_FALSE(endStatus.has_value());
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(script->texts(),
-              concat({"OpenIO GPIB0::9::INSTR", "InterfaceType"}, goodRunCalls()));
+    EXPECT_EQ(script->texts(), concat({"OpenIO GPIB0::9::INSTR", "InterfaceType"}, goodRunCalls()));
 }
 
 TEST_F(GoodRun, ListsTheHeadAndFortyRowsWithFieldsReordered) {
@@ -76,16 +76,15 @@ TEST_F(GoodRun, ShowsIdentityAndProgressWhileTheScanRuns) {
     click("GetReadings");
     ASSERT_EQ(endStatus, 1);
     ASSERT_EQ(messages.size(), 1U);
-    EXPECT_EQ(messages[0].listWhileShown,
-              (std::vector<std::string>{
-                  "Instrument ID is:",
-                  "Corvalen,TQ820A,MY42000123,2.1-1.0-1.0",
-                  "",
-                  "Scanning and making measurements; please wait.",
-                  "The instrument will scan through the channels once,",
-                  "then wait a pre-determined time, and scan again.",
-                  "Measurement time is about: 15 seconds.",
-              }));
+    EXPECT_EQ(messages[0].listWhileShown, (std::vector<std::string>{
+                                              "Instrument ID is:",
+                                              "Corvalen,TQ820A,MY42000123,2.1-1.0-1.0",
+                                              "",
+                                              "Scanning and making measurements; please wait.",
+                                              "The instrument will scan through the channels once,",
+                                              "then wait a pre-determined time, and scan again.",
+                                              "Measurement time is about: 15 seconds.",
+                                          }));
 }
 
 TEST_F(GoodRun, SecondRunNeitherReopensNorRepeatsTheRemoteStep) {
@@ -107,8 +106,8 @@ TEST_F(GoodRun, SecondRunNeitherReopensNorRepeatsTheRemoteStep) {
 TEST_F(GoodRun, SelectFirstOpensTheChosenAddressThenRunDoesNotReopen) {
     openWindow();
     click("SelectIO");
-    EXPECT_EQ(script->texts(), (std::vector<std::string>{"SelectIODialog",
-                                                         "OpenIO ASRL1::INSTR", "InterfaceType"}));
+    EXPECT_EQ(script->texts(),
+              (std::vector<std::string>{"SelectIODialog", "OpenIO ASRL1::INSTR", "InterfaceType"}));
     EXPECT_EQ(lines().size(), 3U) << "Select I/O leaves the list alone";
     const std::size_t before = script->calls.size();
     click("GetReadings");
@@ -122,8 +121,8 @@ TEST_F(GoodRun, SelectAfterARunReopensWithoutClosingAndKeepsTheList) {
     const std::vector<std::string> listing = lines();
     const std::size_t before = script->calls.size();
     click("SelectIO");
-    EXPECT_EQ(callsFrom(before), (std::vector<std::string>{"SelectIODialog",
-                                                           "OpenIO ASRL1::INSTR", "InterfaceType"}));
+    EXPECT_EQ(callsFrom(before),
+              (std::vector<std::string>{"SelectIODialog", "OpenIO ASRL1::INSTR", "InterfaceType"}));
     EXPECT_EQ(lines(), listing);
 }
 
@@ -250,9 +249,9 @@ TEST_F(ProgramTest, FailedModuleShowsTheIdentityAlreadyListed) {
     openWindow();
     click("GetReadings");
     ASSERT_EQ(messages.size(), 1U);
-    EXPECT_EQ(messages[0].listWhileShown,
-              (std::vector<std::string>{"Instrument ID is:",
-                                        "Corvalen,TQ820A,MY42000123,2.1-1.0-1.0"}));
+    EXPECT_EQ(
+        messages[0].listWhileShown,
+        (std::vector<std::string>{"Instrument ID is:", "Corvalen,TQ820A,MY42000123,2.1-1.0-1.0"}));
 }
 
 TEST_F(ProgramTest, DmmRepliesThatPass) {
@@ -292,9 +291,8 @@ TEST_F(ErrorQueue, OneErrorOneBoxThenClearCloseAndEnd) {
 }
 
 TEST_F(ErrorQueue, TwoErrorsWrapTheTextAndPositiveNumbersGetABlank) {
-    script->answer("SYSTem:ERRor?",
-                   {"+0,\"No error\"\n", "-222,\"Data out of range\"", "+5,\"Vendor\"",
-                    "+0,\"No error\"\n"});
+    script->answer("SYSTem:ERRor?", {"+0,\"No error\"\n", "-222,\"Data out of range\"",
+                                     "+5,\"Vendor\"", "+0,\"No error\"\n"});
     openWindow();
     click("GetReadings");
     EXPECT_EQ(endStatus, 3);
@@ -429,8 +427,7 @@ TEST_P(ReadingCount, RoundsHalvesToEvenAndListsThatManyRows) {
     click("GetReadings");
     EXPECT_FALSE(endStatus.has_value());
     EXPECT_EQ(lines().size(), 7U + static_cast<std::size_t>(c.expectedReadings));
-    EXPECT_EQ(script->count("Output DATA:REMove? 1"),
-              static_cast<std::size_t>(c.expectedReadings));
+    EXPECT_EQ(script->count("Output DATA:REMove? 1"), static_cast<std::size_t>(c.expectedReadings));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rounding, ReadingCount,

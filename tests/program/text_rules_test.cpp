@@ -17,8 +17,8 @@ TEST(CutAtLineEnd, KeepsOnlyTheTextAheadOfTheFirstLineEnd) {
         std::string in;
         std::string out;
     } cases[] = {
-        {"abc\r\n", "abc"}, {"abc\n", "abc"},     {"abc\r", "abc"},   {"abc", "abc"},
-        {"", ""},           {"\nabc", ""},        {"\rabc", ""},      {"a\rb\nc", "a"},
+        {"abc\r\n", "abc"}, {"abc\n", "abc"},      {"abc\r", "abc"}, {"abc", "abc"},
+        {"", ""},           {"\nabc", ""},         {"\rabc", ""},    {"a\rb\nc", "a"},
         {"a\nb\r", "a"},    {"one\ntwo\n", "one"}, {"x\r\r\n", "x"},
     };
     for (const auto& c : cases) {
