@@ -1,5 +1,6 @@
 #include "window/corvalen_exmpl.h"
 
+#include <QCoreApplication>
 #include <QListWidget>
 #include <QPushButton>
 #include <QString>
@@ -89,6 +90,9 @@ void CorvalenExmpl::connectClick(QPushButton* button, void (CorvalenExmpl::*hand
 void CorvalenExmpl::Form_Load() {
     setEnabled(true);
     show();
+    // The window goes on the screen now, while loading goes on: let the
+    // window system map it (no operator input is handled here), then paint.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     repaint();
     List1->setEnabled(true);
     List1->show();

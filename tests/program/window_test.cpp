@@ -27,6 +27,30 @@ TEST_F(WindowTest, LoadsShownWithItsCaptionSizeAndThreeInstructionLines) {
     EXPECT_FALSE(endStatus.has_value());
 }
 
+// Notes how many lines the list held whenever the window itself was painted.
+class PaintWatch : public QObject {
+public:
+    std::vector<int> linesAtPaint;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched->objectName() == "CorvalenExmpl") {
+            const auto* listBox = watched->findChild<QListWidget*>(QStringLiteral("List1"));
+            linesAtPaint.push_back(listBox != nullptr ? listBox->count() : -1);
+        }
+        return false;
+    }
+};
+
+TEST_F(WindowTest, IsOnTheScreenAndPaintedBeforeTheLinesAreAdded) {
+    PaintWatch watch;
+    QApplication::instance()->installEventFilter(&watch);
+    openWindow();
+    QApplication::instance()->removeEventFilter(&watch);
+    ASSERT_FALSE(watch.linesAtPaint.empty()) << "loading paints the window at once";
+    EXPECT_EQ(watch.linesAtPaint.front(), 0);
+}
+
 TEST_F(WindowTest, ControlsStandWhereTheDesignPutsThem) {
     openWindow();
     struct Expected {
