@@ -1,0 +1,149 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace tq820sim {
+
+namespace {
+
+long wholeNumber(const std::string& option, const std::string& text, long least, long most) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < least || value > most) {
+        throw OptionsError(option + " wants a whole number from " + std::to_string(least) + " to " +
+                           std::to_string(most) + ", not \"" + text + "\"");
+    }
+    return value;
+}
+
+double positiveNumber(const std::string& option, const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(value) || value <= 0.0 || value > 1e6) {
+        throw OptionsError(option + " wants a number above 0 and up to 1e6, not \"" + text + "\"");
+    }
+    return value;
+}
+
+void parseAddress(const std::string& text, SimulatorOptions& options) {
+    const std::size_t colon = text.rfind(':');
+    if (colon != std::string::npos) {
+        options.host = text.substr(0, colon);
+        if (options.host.empty()) throw OptionsError("--tcp wants [HOST:]PORT, not \"" + text + "\"");
+    }
+    const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
+    options.port = static_cast<int>(wholeNumber("--tcp", port, 0, 65535));
+}
+
+}  // namespace
+
+ScpiError parseErrorOption(const std::string& text) {
+    const std::size_t comma = text.find(',');
+    const std::string number = text.substr(0, comma);
+    const long value = wholeNumber("--error", number, -32768, 32767);
+    if (value == 0) throw OptionsError("--error wants a non-zero error number, not \"" + text + "\"");
+    std::string message = comma == std::string::npos ? errorText(static_cast<int>(value)) : text.substr(comma + 1);
+    if (message.size() >= 2 && message.front() == '"' && message.back() == '"') {
+        message = message.substr(1, message.size() - 2);
+    }
+    return {static_cast<int>(value), message};
+}
+
+SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
+    SimulatorOptions options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string option = arguments[i];
+        std::string inlineValue;
+        bool hasInline = false;
+        if (const std::size_t equals = option.find('='); option.rfind("--", 0) == 0 && equals != std::string::npos) {
+            inlineValue = option.substr(equals + 1);
+            option = option.substr(0, equals);
+            hasInline = true;
+        }
+        auto value = [&]() -> std::string {
+            if (hasInline) return inlineValue;
+            if (i + 1 >= arguments.size()) throw OptionsError(option + " wants a value");
+            return arguments[++i];
+        };
+        constexpr long kMany = 1000000000L;
+        if (option == "--help" || option == "-h") options.help = true;
+        else if (option == "--tcp") { options.tcp = true; parseAddress(value(), options); }
+        else if (option == "--pty") options.pty = true;
+        else if (option == "--speed") options.speed = positiveNumber(option, value());
+        else if (option == "--seed") options.instrument.seed = static_cast<std::uint64_t>(wholeNumber(option, value(), 0, kMany * 2));
+        else if (option == "--transcript") options.transcript = value();
+        else if (option == "--idn") options.instrument.identity = value();
+        else if (option == "--module") options.instrument.module = value();
+        else if (option == "--no-dmm") options.instrument.dmmInstalled = false;
+        else if (option == "--dmm-off") options.instrument.dmmOn = false;
+        else if (option == "--error") options.instrument.startErrors.push_back(parseErrorOption(value()));
+        else if (option == "--reply-delay") options.replyDelayMs = static_cast<int>(wholeNumber(option, value(), 0, 3600000));
+        else if (option == "--close-after") options.faults.closeAfter = wholeNumber(option, value(), 1, kMany);
+        else if (option == "--garbage-reply") options.faults.garbageReply = wholeNumber(option, value(), 1, kMany);
+        else if (option == "--no-line-end") options.faults.noLineEnd = wholeNumber(option, value(), 1, kMany);
+        else if (option == "--stall-at") options.instrument.stallAt = wholeNumber(option, value(), 1, kMany);
+        else if (option == "--missing-field") options.instrument.missingField = wholeNumber(option, value(), 1, kMany);
+        else throw OptionsError("unknown option \"" + option + "\" (see --help)");
+        if (hasInline && (option == "--pty" || option == "--help" || option == "--no-dmm" || option == "--dmm-off")) {
+            throw OptionsError(option + " takes no value");
+        }
+    }
+    if (!options.tcp && !options.pty) options.tcp = true;
+    return options;
+}
+
+std::vector<std::string> describeFaults(const SimulatorOptions& options) {
+    std::vector<std::string> lines;
+    const InstrumentOptions defaults;
+    const InstrumentOptions& instrument = options.instrument;
+    if (instrument.identity != defaults.identity) lines.push_back("identity \"" + instrument.identity + "\"");
+    if (instrument.module != defaults.module) lines.push_back("module in slot 100 \"" + instrument.module + "\"");
+    if (!instrument.dmmInstalled) lines.push_back("no DMM installed");
+    if (!instrument.dmmOn) lines.push_back("DMM off at start");
+    for (const ScpiError& error : instrument.startErrors) {
+        lines.push_back("error queued at start " + std::to_string(error.number) + ",\"" + error.text + "\"");
+    }
+    if (options.replyDelayMs > 0) lines.push_back("every reply delayed by " + std::to_string(options.replyDelayMs) + " ms");
+    if (options.faults.closeAfter > 0) lines.push_back("close after " + std::to_string(options.faults.closeAfter) + " commands");
+    if (options.faults.garbageReply > 0) lines.push_back("garbage reply to query " + std::to_string(options.faults.garbageReply));
+    if (options.faults.noLineEnd > 0) lines.push_back("no line end on query " + std::to_string(options.faults.noLineEnd));
+    if (instrument.stallAt > 0) lines.push_back("scan stalls at " + std::to_string(instrument.stallAt) + " readings");
+    if (instrument.missingField > 0) lines.push_back("reading reply " + std::to_string(instrument.missingField) + " lacks its channel");
+    return lines;
+}
+
+std::string usage() {
+    return R"(Usage: tq820-sim [OPTION]...
+A simulated TQ820A data-acquisition instrument with a TQ711A module in slot
+100, answering SCPI over TCP and/or a serial pseudo-terminal.
+
+Transports (at least one; TCP on 127.0.0.1:5025 when neither is given):
+  --tcp [HOST:]PORT     listen on HOST (default 127.0.0.1) and PORT; 0 picks a free port
+  --pty                 open a pseudo-terminal and serve its slave device
+At start-up one line each is printed: "TCP HOST:PORT", "PTY /dev/pts/N".
+
+Behaviour:
+  --speed X             run the instrument's clock X times faster (default 1)
+  --seed N              seed of the simulated readings (default 1)
+  --transcript FILE     log every command, reply and connection with time stamps
+
+Faults:
+  --idn TEXT            answer "*IDN?" with TEXT
+  --module TEXT         identity of the module in slot 100; "" leaves the slot empty
+  --no-dmm              no internal DMM installed
+  --dmm-off             internal DMM switched off at start
+  --error "NUM,TEXT"    queue this error at start (repeatable)
+  --reply-delay MS      send every reply MS real milliseconds late
+  --close-after N       close the connection after the Nth command line
+  --garbage-reply N     answer the Nth query with garbage bytes
+  --no-line-end N       send the reply to the Nth query without line end
+  --stall-at N          a scan stores no more than N readings
+  --missing-field N     the Nth reading removed lacks its channel field
+Queries are counted from 1 over the simulator's lifetime.
+)";
+}
+
+}  // namespace tq820sim
