@@ -62,7 +62,7 @@ std::tm localCalendar(double epoch) {
 
 double secondsWithFraction(const std::tm& calendar, double epoch) {
     // Milliseconds are truncated so that "59.9996" never prints as "60.000".
-    const double fraction = std::floor((epoch - std::floor(epoch)) * 1000.0) / 1000.0;
+    const double fraction = std::floor((epoch - std::floor(epoch)) * 1000.0 + 1e-3) / 1000.0;
     return calendar.tm_sec + fraction;
 }
 

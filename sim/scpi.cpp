@@ -246,13 +246,13 @@ Numeric parseNumeric(std::string_view text) {
     if (characterMatches(text, "DEFault")) return {Numeric::Kind::Def, 0.0};
     const char first = text.front();
     if (isDigit(first) || first == '+' || first == '-' || first == '.') {
-        // A number followed by something: a unit suffix or a broken number.
+        // A number followed by a unit suffix, or a number that is broken.
         std::size_t i = 0;
         while (i < text.size() && (isDigit(text[i]) || text[i] == '+' || text[i] == '-' || text[i] == '.')) ++i;
-        if (i < text.size() && (isBlank(text[i]) || std::isalpha(static_cast<unsigned char>(text[i])) != 0)) {
-            throw ScpiFailure{errors::kInvalidSuffix};
-        }
-        throw ScpiFailure{errors::kInvalidCharInNumber};
+        const bool suffixFollows = i < text.size() && parseDecimal(text.substr(0, i)).has_value() &&
+                                   (isBlank(text[i]) || (std::isalpha(static_cast<unsigned char>(text[i])) != 0 &&
+                                                         upper(text[i]) != 'E'));
+        throw ScpiFailure{suffixFollows ? errors::kInvalidSuffix : errors::kInvalidCharInNumber};
     }
     throw ScpiFailure{errors::kDataType};
 }
