@@ -140,9 +140,16 @@ MessageUnit parseUnit(std::string_view unit) {
     return result;
 }
 
+namespace {
+bool equalsUpper(std::string_view typed, std::string_view upperText) {
+    return typed.size() == upperText.size() &&
+           std::equal(typed.begin(), typed.end(), upperText.begin(), [](char a, char b) { return upper(a) == b; });
+}
+}  // namespace
+
+// Runs for every pattern on every command, so it compares in place.
 bool keywordMatches(std::string_view typed, std::string_view longUpper, std::string_view shortUpper) {
-    const std::string typedUpper = toUpper(typed);
-    return typedUpper == longUpper || typedUpper == shortUpper;
+    return equalsUpper(typed, longUpper) || equalsUpper(typed, shortUpper);
 }
 
 Pattern::Pattern(std::string_view text) {
