@@ -37,7 +37,9 @@ std::string nr1(std::int64_t value) {
     return text;
 }
 
-std::string flag(bool on) { return on ? "1" : "0"; }
+std::string flag(bool on) {
+    return on ? "1" : "0";
+}
 
 // Splitmix64: a well-mixed hash, so each reading's noise depends only on the
 // seed, the channel and the reading's number, never on when it is asked for.
@@ -75,10 +77,14 @@ int errorClassBit(int number) {
 
 double limitTo(const Numeric& value, double minimum, double maximum, double fallback) {
     switch (value.kind) {
-    case Numeric::Kind::Min: return minimum;
-    case Numeric::Kind::Max: return maximum;
-    case Numeric::Kind::Def: return fallback;
-    case Numeric::Kind::Value: break;
+        case Numeric::Kind::Min:
+            return minimum;
+        case Numeric::Kind::Max:
+            return maximum;
+        case Numeric::Kind::Def:
+            return fallback;
+        case Numeric::Kind::Value:
+            break;
     }
     if (value.value < minimum || value.value > maximum) throw ScpiFailure{errors::kDataOutOfRange};
     return value.value;
@@ -154,8 +160,10 @@ const std::vector<Instrument::Command>& Instrument::commands() {
         {Pattern("UNIT:TEMPerature?"), &Instrument::temperatureUnitQ},
         {Pattern("[SENSe]:TEMPerature:TRANsducer:TCouple[:TYPE]"), &Instrument::thermocoupleType},
         {Pattern("[SENSe]:TEMPerature:TRANsducer:TCouple[:TYPE]?"), &Instrument::thermocoupleTypeQ},
-        {Pattern("[SENSe]:TEMPerature:TRANsducer:TCouple:RJUNction:TYPE"), &Instrument::junctionType},
-        {Pattern("[SENSe]:TEMPerature:TRANsducer:TCouple:RJUNction:TYPE?"), &Instrument::junctionTypeQ},
+        {Pattern("[SENSe]:TEMPerature:TRANsducer:TCouple:RJUNction:TYPE"),
+         &Instrument::junctionType},
+        {Pattern("[SENSe]:TEMPerature:TRANsducer:TCouple:RJUNction:TYPE?"),
+         &Instrument::junctionTypeQ},
         {Pattern("[SENSe]:TEMPerature:NPLCycles"), &Instrument::nplc},
         {Pattern("[SENSe]:TEMPerature:NPLCycles?"), &Instrument::nplcQ},
         {Pattern("[SENSe]:VOLTage[:DC]:NPLCycles"), &Instrument::nplc},
@@ -215,7 +223,8 @@ std::optional<std::string> Instrument::processLine(std::string_view line) {
     return replies;
 }
 
-void Instrument::executeUnit(const MessageUnit& unit, std::vector<std::string>& path, std::string& reply) {
+void Instrument::executeUnit(const MessageUnit& unit, std::vector<std::string>& path,
+                             std::string& reply) {
     std::vector<std::string> header;
     if (!unit.common) {
         if (!unit.absolute) header = path;
@@ -226,7 +235,8 @@ void Instrument::executeUnit(const MessageUnit& unit, std::vector<std::string>& 
         header = unit.nodes;
     }
     for (const Command& command : commands()) {
-        if (command.pattern.common() != unit.common || !command.pattern.matches(header, unit.query)) continue;
+        if (command.pattern.common() != unit.common || !command.pattern.matches(header, unit.query))
+            continue;
         Call call{splitParameters(unit.parameters), {}};
         catchUp();
         (this->*command.handler)(call);
@@ -257,7 +267,8 @@ void Instrument::reset() {
     memory_.clear();
     channels_.clear();
     if (slotPopulated()) {
-        for (int channel = kFirstChannel; channel <= kLastChannel; ++channel) channels_[channel] = ChannelSetup{};
+        for (int channel = kFirstChannel; channel <= kLastChannel; ++channel)
+            channels_[channel] = ChannelSetup{};
     }
     scanList_.clear();
     triggerCount_ = 1;
@@ -286,7 +297,8 @@ void Instrument::catchUp() {
         } else {
             const auto started = static_cast<std::int64_t>(pass);
             const double within = elapsed - static_cast<double>(started) * run.interval;
-            const auto inPass = std::upper_bound(run.offsets.begin(), run.offsets.end(), within) - run.offsets.begin();
+            const auto inPass = std::upper_bound(run.offsets.begin(), run.offsets.end(), within) -
+                                run.offsets.begin();
             due = started * size + inPass;
         }
     }
@@ -313,7 +325,8 @@ void Instrument::store(const ScanRun& run, std::int64_t index) {
     if (memory_.size() > kMemoryCapacity) memory_.pop_front();
 }
 
-double Instrument::simulatedValue(const ChannelSetup& setup, int channel, std::int64_t index) const {
+double Instrument::simulatedValue(const ChannelSetup& setup, int channel,
+                                  std::int64_t index) const {
     const auto channelKey = static_cast<std::uint64_t>(channel);
     const auto readingKey = static_cast<std::uint64_t>(index) + 1;
     if (setup.function == Function::Thermocouple) {
@@ -338,8 +351,9 @@ std::string Instrument::formatReading(const Reading& reading) const {
         char stamp[64];
         if (formatAbsolute_) {
             const std::tm calendar = localCalendar(reading.epoch);
-            std::snprintf(stamp, sizeof stamp, "%04d,%02d,%02d,%02d,%02d,%06.3f", calendar.tm_year + 1900,
-                          calendar.tm_mon + 1, calendar.tm_mday, calendar.tm_hour, calendar.tm_min,
+            std::snprintf(stamp, sizeof stamp, "%04d,%02d,%02d,%02d,%02d,%06.3f",
+                          calendar.tm_year + 1900, calendar.tm_mon + 1, calendar.tm_mday,
+                          calendar.tm_hour, calendar.tm_min,
                           secondsWithFraction(calendar, reading.epoch));
         } else {
             std::snprintf(stamp, sizeof stamp, "%+014.3f", reading.time);
@@ -407,7 +421,9 @@ void Instrument::opc(Call& call) {
     eventStatus_ |= kOperationComplete;
 }
 
-void Instrument::wai(Call& call) { expectCount(call, 0, 0); }
+void Instrument::wai(Call& call) {
+    expectCount(call, 0, 0);
+}
 
 void Instrument::esrQ(Call& call) {
     expectCount(call, 0, 0);
@@ -548,17 +564,25 @@ void Instrument::initiate(Call& call) {
         run.offsets.push_back(elapsed);
     }
     switch (triggerSource_) {
-    case TriggerSource::Timer: run.interval = std::max(timerInterval_, elapsed); break;
-    case TriggerSource::Immediate: run.interval = elapsed; break;
-    // No trigger input is simulated: such a scan waits until it is aborted.
-    case TriggerSource::Bus:
-    case TriggerSource::External: run.interval = std::numeric_limits<double>::infinity(); break;
+        case TriggerSource::Timer:
+            run.interval = std::max(timerInterval_, elapsed);
+            break;
+        case TriggerSource::Immediate:
+            run.interval = elapsed;
+            break;
+        // No trigger input is simulated: such a scan waits until it is aborted.
+        case TriggerSource::Bus:
+        case TriggerSource::External:
+            run.interval = std::numeric_limits<double>::infinity();
+            break;
     }
     run.passes = triggerInfinite_ ? kInfinitePasses : triggerCount_;
     run.start = clock_.seconds();
     run.startEpoch = clock_.epochSeconds();
     run.limit = options_.stallAt;
-    if (run.limit > 0) faultNotes_.push_back("scan stops storing after " + std::to_string(run.limit) + " readings");
+    if (run.limit > 0)
+        faultNotes_.push_back("scan stops storing after " + std::to_string(run.limit) +
+                              " readings");
     memory_.clear();
     scan_ = std::move(run);
 }
@@ -567,7 +591,8 @@ void Instrument::initiate(Call& call) {
 void Instrument::configureTemperature(Call& call) {
     expectCount(call, 3, 5);
     requireDmm();
-    if (!characterMatches(call.parameters[0], "TCouple") && !characterMatches(call.parameters[0], "DEFault")) {
+    if (!characterMatches(call.parameters[0], "TCouple") &&
+        !characterMatches(call.parameters[0], "DEFault")) {
         throw ScpiFailure{errors::kIllegalParameterValue};
     }
     const std::string type = toUpper(call.parameters[1]);
@@ -602,7 +627,8 @@ void Instrument::configureVolts(Call& call) {
     } else {
         autoRange = true;
     }
-    if (call.parameters.size() == 3) parseNumeric(call.parameters[1]);  // resolution: accepted, not modelled
+    if (call.parameters.size() == 3)
+        parseNumeric(call.parameters[1]);  // resolution: accepted, not modelled
     for (ChannelSetup* setup : setupsOf(call.parameters.back())) {
         setup->function = Function::DcVolts;
         setup->autoRange = autoRange;
@@ -621,7 +647,8 @@ void Instrument::configureQ(Call& call) {
         if (setup.function == Function::Thermocouple) {
             reply += std::string("\"TEMP TC,") + setup.thermocouple + '"';
         } else {
-            reply += "\"VOLT:DC " + (setup.autoRange ? std::string("AUTO") : nr3(setup.range)) + '"';
+            reply +=
+                "\"VOLT:DC " + (setup.autoRange ? std::string("AUTO") : nr3(setup.range)) + '"';
         }
     }
     call.reply = reply;
@@ -631,10 +658,14 @@ void Instrument::temperatureUnit(Call& call) {
     expectCount(call, 2, 2);
     const std::string unit = toUpper(call.parameters[0]);
     char letter = 0;
-    if (unit == "C" || unit == "CEL") letter = 'C';
-    else if (unit == "F" || unit == "FAR") letter = 'F';
-    else if (unit == "K") letter = 'K';
-    else throw ScpiFailure{errors::kIllegalParameterValue};
+    if (unit == "C" || unit == "CEL")
+        letter = 'C';
+    else if (unit == "F" || unit == "FAR")
+        letter = 'F';
+    else if (unit == "K")
+        letter = 'K';
+    else
+        throw ScpiFailure{errors::kIllegalParameterValue};
     for (ChannelSetup* setup : setupsOf(call.parameters[1])) setup->unit = letter;
 }
 
@@ -672,10 +703,14 @@ void Instrument::junctionType(Call& call) {
     expectCount(call, 2, 2);
     const std::string& text = call.parameters[0];
     Junction junction = Junction::Internal;
-    if (characterMatches(text, "INTernal")) junction = Junction::Internal;
-    else if (characterMatches(text, "EXTernal")) junction = Junction::External;
-    else if (characterMatches(text, "FIXed")) junction = Junction::Fixed;
-    else throw ScpiFailure{errors::kIllegalParameterValue};
+    if (characterMatches(text, "INTernal"))
+        junction = Junction::Internal;
+    else if (characterMatches(text, "EXTernal"))
+        junction = Junction::External;
+    else if (characterMatches(text, "FIXed"))
+        junction = Junction::Fixed;
+    else
+        throw ScpiFailure{errors::kIllegalParameterValue};
     for (ChannelSetup* setup : setupsOf(call.parameters[1])) setup->junction = junction;
 }
 
@@ -684,7 +719,9 @@ void Instrument::junctionTypeQ(Call& call) {
     std::string reply;
     for (ChannelSetup* setup : setupsOf(call.parameters[0])) {
         if (!reply.empty()) reply += ',';
-        reply += setup->junction == Junction::Internal ? "INT" : setup->junction == Junction::External ? "EXT" : "FIX";
+        reply += setup->junction == Junction::Internal   ? "INT"
+                 : setup->junction == Junction::External ? "EXT"
+                                                         : "FIX";
     }
     call.reply = reply;
 }
@@ -692,7 +729,8 @@ void Instrument::junctionTypeQ(Call& call) {
 // "SENSe:VOLTage:NPLC 1,(@111:120)"
 void Instrument::nplc(Call& call) {
     expectCount(call, 2, 2);
-    const double cycles = roundUpTo(kNplcSettings, limitTo(parseNumeric(call.parameters[0]), 0.02, 200.0, 1.0));
+    const double cycles =
+        roundUpTo(kNplcSettings, limitTo(parseNumeric(call.parameters[0]), 0.02, 200.0, 1.0));
     for (ChannelSetup* setup : setupsOf(call.parameters[1])) setup->nplc = cycles;
 }
 
@@ -708,7 +746,8 @@ void Instrument::nplcQ(Call& call) {
 
 void Instrument::voltsRange(Call& call) {
     expectCount(call, 2, 2);
-    const double range = roundUpTo(kVoltRanges, limitTo(parseNumeric(call.parameters[0]), 0.0, 300.0, 10.0));
+    const double range =
+        roundUpTo(kVoltRanges, limitTo(parseNumeric(call.parameters[0]), 0.0, 300.0, 10.0));
     for (ChannelSetup* setup : setupsOf(call.parameters[1])) {
         setup->range = range;
         setup->autoRange = false;
@@ -770,7 +809,8 @@ void Instrument::triggerCount(Call& call) {
         triggerInfinite_ = true;
         return;
     }
-    const double count = limitTo(parseNumeric(call.parameters[0]), 1.0, static_cast<double>(kMaxTriggerCount), 1.0);
+    const double count =
+        limitTo(parseNumeric(call.parameters[0]), 1.0, static_cast<double>(kMaxTriggerCount), 1.0);
     triggerCount_ = std::llround(count);
     triggerInfinite_ = false;
 }
@@ -784,20 +824,33 @@ void Instrument::triggerCountQ(Call& call) {
 void Instrument::triggerSource(Call& call) {
     expectCount(call, 1, 1);
     const std::string& text = call.parameters[0];
-    if (characterMatches(text, "IMMediate")) triggerSource_ = TriggerSource::Immediate;
-    else if (characterMatches(text, "TIMer")) triggerSource_ = TriggerSource::Timer;
-    else if (characterMatches(text, "BUS")) triggerSource_ = TriggerSource::Bus;
-    else if (characterMatches(text, "EXTernal")) triggerSource_ = TriggerSource::External;
-    else throw ScpiFailure{errors::kIllegalParameterValue};
+    if (characterMatches(text, "IMMediate"))
+        triggerSource_ = TriggerSource::Immediate;
+    else if (characterMatches(text, "TIMer"))
+        triggerSource_ = TriggerSource::Timer;
+    else if (characterMatches(text, "BUS"))
+        triggerSource_ = TriggerSource::Bus;
+    else if (characterMatches(text, "EXTernal"))
+        triggerSource_ = TriggerSource::External;
+    else
+        throw ScpiFailure{errors::kIllegalParameterValue};
 }
 
 void Instrument::triggerSourceQ(Call& call) {
     expectCount(call, 0, 0);
     switch (triggerSource_) {
-    case TriggerSource::Immediate: call.reply = "IMM"; break;
-    case TriggerSource::Timer: call.reply = "TIM"; break;
-    case TriggerSource::Bus: call.reply = "BUS"; break;
-    case TriggerSource::External: call.reply = "EXT"; break;
+        case TriggerSource::Immediate:
+            call.reply = "IMM";
+            break;
+        case TriggerSource::Timer:
+            call.reply = "TIM";
+            break;
+        case TriggerSource::Bus:
+            call.reply = "BUS";
+            break;
+        case TriggerSource::External:
+            call.reply = "EXT";
+            break;
     }
 }
 
@@ -824,9 +877,12 @@ void Instrument::formatTimeQ(Call& call) {
 
 void Instrument::formatTimeType(Call& call) {
     expectCount(call, 1, 1);
-    if (characterMatches(call.parameters[0], "ABSolute")) formatAbsolute_ = true;
-    else if (characterMatches(call.parameters[0], "RELative")) formatAbsolute_ = false;
-    else throw ScpiFailure{errors::kIllegalParameterValue};
+    if (characterMatches(call.parameters[0], "ABSolute"))
+        formatAbsolute_ = true;
+    else if (characterMatches(call.parameters[0], "RELative"))
+        formatAbsolute_ = false;
+    else
+        throw ScpiFailure{errors::kIllegalParameterValue};
 }
 
 void Instrument::formatTimeTypeQ(Call& call) {
@@ -864,20 +920,23 @@ void Instrument::pointsQ(Call& call) {
 // readings than are stored removes none and is an error.
 void Instrument::removeQ(Call& call) {
     expectCount(call, 1, 1);
-    const double wanted = limitTo(parseNumeric(call.parameters[0]), 1.0, static_cast<double>(kMemoryCapacity), 1.0);
+    const double wanted =
+        limitTo(parseNumeric(call.parameters[0]), 1.0, static_cast<double>(kMemoryCapacity), 1.0);
     const auto count = static_cast<std::size_t>(std::llround(wanted));
     if (count > memory_.size()) throw ScpiFailure{errors::kDataOutOfRange};
     ++readingReplies_;
-    const bool dropChannel = readingReplies_ == options_.missingField;
+    const bool dropChannel = readingReplies_ == options_.missingField && formatChannel_;
     std::string reply;
     for (std::size_t i = 0; i < count; ++i) {
         if (i != 0) reply += ',';
         std::string reading = formatReading(memory_.front());
-        if (dropChannel && i == 0 && formatChannel_) reading.erase(reading.rfind(','));
+        if (dropChannel && i == 0) reading.erase(reading.rfind(','));
         reply += reading;
         memory_.pop_front();
     }
-    if (dropChannel) faultNotes_.push_back("reading reply " + std::to_string(readingReplies_) + " without channel");
+    if (dropChannel)
+        faultNotes_.push_back("reading reply " + std::to_string(readingReplies_) +
+                              " without channel");
     call.reply = reply;
 }
 

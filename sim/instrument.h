@@ -60,10 +60,10 @@ struct ChannelSetup {
 
 struct Reading {
     double value = 0.0;
-    double time = 0.0;  // seconds after the scan's start
-    double epoch = 0.0; // calendar time of the reading
+    double time = 0.0;   // seconds after the scan's start
+    double epoch = 0.0;  // calendar time of the reading
     int channel = 0;
-    std::string unit;   // "C", "F", "K" or "VDC"
+    std::string unit;  // "C", "F", "K" or "VDC"
 };
 
 class Instrument {
@@ -119,7 +119,8 @@ private:
     void reset();
     void catchUp();
     void store(const ScanRun& run, std::int64_t index);
-    [[nodiscard]] double simulatedValue(const ChannelSetup& setup, int channel, std::int64_t index) const;
+    [[nodiscard]] double simulatedValue(const ChannelSetup& setup, int channel,
+                                        std::int64_t index) const;
     [[nodiscard]] std::string formatReading(const Reading& reading) const;
     [[nodiscard]] bool slotPopulated() const { return !options_.module.empty(); }
 

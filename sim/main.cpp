@@ -31,7 +31,9 @@ namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-extern "C" void requestStop(int) { stopRequested = 1; }
+extern "C" void requestStop(int) {
+    stopRequested = 1;
+}
 
 using Steady = std::chrono::steady_clock;
 
@@ -44,7 +46,8 @@ public:
     RealClock(Steady::time_point start, double speed) : start_(start), speed_(speed) {}
     [[nodiscard]] double seconds() const override { return secondsSince(start_) * speed_; }
     [[nodiscard]] double epochSeconds() const override {
-        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     }
 
 private:
@@ -57,7 +60,9 @@ public:
     Transcript(const std::string& path, Steady::time_point start) : start_(start) {
         if (path.empty()) return;
         file_ = std::fopen(path.c_str(), "w");
-        if (file_ == nullptr) throw std::runtime_error("cannot write transcript " + path + ": " + std::strerror(errno));
+        if (file_ == nullptr)
+            throw std::runtime_error("cannot write transcript " + path + ": " +
+                                     std::strerror(errno));
     }
     ~Transcript() {
         if (file_ != nullptr) std::fclose(file_);
@@ -141,8 +146,10 @@ private:
         hints.ai_flags = AI_PASSIVE;
         addrinfo* found = nullptr;
         const std::string port = std::to_string(options_.port);
-        if (const int status = getaddrinfo(options_.host.c_str(), port.c_str(), &hints, &found); status != 0) {
-            throw std::runtime_error("cannot resolve " + options_.host + ": " + gai_strerror(status));
+        if (const int status = getaddrinfo(options_.host.c_str(), port.c_str(), &hints, &found);
+            status != 0) {
+            throw std::runtime_error("cannot resolve " + options_.host + ": " +
+                                     gai_strerror(status));
         }
         std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> guard(found, freeaddrinfo);
         listener_ = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -194,14 +201,16 @@ private:
         int ptySlot = -1;
         if (client_.open()) {
             clientSlot = static_cast<int>(count);
-            fds[count++] = {client_.fd, static_cast<short>(POLLIN | (client_.unsent.empty() ? 0 : POLLOUT)), 0};
+            fds[count++] = {client_.fd,
+                            static_cast<short>(POLLIN | (client_.unsent.empty() ? 0 : POLLOUT)), 0};
         } else if (listener_ >= 0) {
             listenerSlot = static_cast<int>(count);
             fds[count++] = {listener_, POLLIN, 0};
         }
         if (pty_.open()) {
             ptySlot = static_cast<int>(count);
-            fds[count++] = {pty_.fd, static_cast<short>(POLLIN | (pty_.unsent.empty() ? 0 : POLLOUT)), 0};
+            fds[count++] = {pty_.fd,
+                            static_cast<short>(POLLIN | (pty_.unsent.empty() ? 0 : POLLOUT)), 0};
         }
         const int ready = ::poll(fds, count, timeoutMs());
         if (ready < 0 && errno != EINTR) fail("poll");
@@ -222,14 +231,16 @@ private:
             }
         }
         if (!next) return -1;
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Steady::now()).count();
+        const auto wait =
+            std::chrono::ceil<std::chrono::milliseconds>(*next - Steady::now()).count();
         return wait < 0 ? 0 : static_cast<int>(wait);
     }
 
     void accept() {
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
-        const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length,
+                                 SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return;
         const int yes = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
@@ -256,14 +267,19 @@ private:
             closeLink(link);
             return;
         }
-        Output output = link.session->receive(std::string_view(buffer, static_cast<std::size_t>(got)));
+        Output output =
+            link.session->receive(std::string_view(buffer, static_cast<std::size_t>(got)));
         for (const Event& event : output.events) {
-            const char* kind = event.kind == Event::Kind::Received ? "RX" : event.kind == Event::Kind::Sent ? "TX" : "FAULT";
+            const char* kind = event.kind == Event::Kind::Received ? "RX"
+                               : event.kind == Event::Kind::Sent   ? "TX"
+                                                                   : "FAULT";
             transcript_.write(kind, event.text);
         }
         for (std::string& reply : output.replies) {
             if (options_.replyDelayMs > 0) {
-                link.delayed.emplace_back(Steady::now() + std::chrono::milliseconds(options_.replyDelayMs), std::move(reply));
+                link.delayed.emplace_back(
+                    Steady::now() + std::chrono::milliseconds(options_.replyDelayMs),
+                    std::move(reply));
             } else {
                 link.unsent += reply;
             }
@@ -287,8 +303,9 @@ private:
     // waits for POLLOUT, within a bound.
     void flush(Link& link) {
         while (!link.unsent.empty()) {
-            const ssize_t sent = link.socket ? ::send(link.fd, link.unsent.data(), link.unsent.size(), MSG_NOSIGNAL)
-                                             : ::write(link.fd, link.unsent.data(), link.unsent.size());
+            const ssize_t sent =
+                link.socket ? ::send(link.fd, link.unsent.data(), link.unsent.size(), MSG_NOSIGNAL)
+                            : ::write(link.fd, link.unsent.data(), link.unsent.size());
             if (sent < 0) {
                 if (errno == EINTR) continue;
                 if (errno == EAGAIN) break;

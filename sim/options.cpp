@@ -32,7 +32,8 @@ void parseAddress(const std::string& text, SimulatorOptions& options) {
     const std::size_t colon = text.rfind(':');
     if (colon != std::string::npos) {
         options.host = text.substr(0, colon);
-        if (options.host.empty()) throw OptionsError("--tcp wants [HOST:]PORT, not \"" + text + "\"");
+        if (options.host.empty())
+            throw OptionsError("--tcp wants [HOST:]PORT, not \"" + text + "\"");
     }
     const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
     options.port = static_cast<int>(wholeNumber("--tcp", port, 0, 65535));
@@ -44,8 +45,10 @@ ScpiError parseErrorOption(const std::string& text) {
     const std::size_t comma = text.find(',');
     const std::string number = text.substr(0, comma);
     const long value = wholeNumber("--error", number, -32768, 32767);
-    if (value == 0) throw OptionsError("--error wants a non-zero error number, not \"" + text + "\"");
-    std::string message = comma == std::string::npos ? errorText(static_cast<int>(value)) : text.substr(comma + 1);
+    if (value == 0)
+        throw OptionsError("--error wants a non-zero error number, not \"" + text + "\"");
+    std::string message =
+        comma == std::string::npos ? errorText(static_cast<int>(value)) : text.substr(comma + 1);
     if (message.size() >= 2 && message.front() == '"' && message.back() == '"') {
         message = message.substr(1, message.size() - 2);
     }
@@ -58,7 +61,8 @@ SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
         std::string option = arguments[i];
         std::string inlineValue;
         bool hasInline = false;
-        if (const std::size_t equals = option.find('='); option.rfind("--", 0) == 0 && equals != std::string::npos) {
+        if (const std::size_t equals = option.find('=');
+            option.rfind("--", 0) == 0 && equals != std::string::npos) {
             inlineValue = option.substr(equals + 1);
             option = option.substr(0, equals);
             hasInline = true;
@@ -69,25 +73,46 @@ SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
             return arguments[++i];
         };
         constexpr long kMany = 1000000000L;
-        if (option == "--help" || option == "-h") options.help = true;
-        else if (option == "--tcp") { options.tcp = true; parseAddress(value(), options); }
-        else if (option == "--pty") options.pty = true;
-        else if (option == "--speed") options.speed = positiveNumber(option, value());
-        else if (option == "--seed") options.instrument.seed = static_cast<std::uint64_t>(wholeNumber(option, value(), 0, kMany * 2));
-        else if (option == "--transcript") options.transcript = value();
-        else if (option == "--idn") options.instrument.identity = value();
-        else if (option == "--module") options.instrument.module = value();
-        else if (option == "--no-dmm") options.instrument.dmmInstalled = false;
-        else if (option == "--dmm-off") options.instrument.dmmOn = false;
-        else if (option == "--error") options.instrument.startErrors.push_back(parseErrorOption(value()));
-        else if (option == "--reply-delay") options.replyDelayMs = static_cast<int>(wholeNumber(option, value(), 0, 3600000));
-        else if (option == "--close-after") options.faults.closeAfter = wholeNumber(option, value(), 1, kMany);
-        else if (option == "--garbage-reply") options.faults.garbageReply = wholeNumber(option, value(), 1, kMany);
-        else if (option == "--no-line-end") options.faults.noLineEnd = wholeNumber(option, value(), 1, kMany);
-        else if (option == "--stall-at") options.instrument.stallAt = wholeNumber(option, value(), 1, kMany);
-        else if (option == "--missing-field") options.instrument.missingField = wholeNumber(option, value(), 1, kMany);
-        else throw OptionsError("unknown option \"" + option + "\" (see --help)");
-        if (hasInline && (option == "--pty" || option == "--help" || option == "--no-dmm" || option == "--dmm-off")) {
+        if (option == "--help" || option == "-h")
+            options.help = true;
+        else if (option == "--tcp") {
+            options.tcp = true;
+            parseAddress(value(), options);
+        } else if (option == "--pty")
+            options.pty = true;
+        else if (option == "--speed")
+            options.speed = positiveNumber(option, value());
+        else if (option == "--seed")
+            options.instrument.seed =
+                static_cast<std::uint64_t>(wholeNumber(option, value(), 0, kMany * 2));
+        else if (option == "--transcript")
+            options.transcript = value();
+        else if (option == "--idn")
+            options.instrument.identity = value();
+        else if (option == "--module")
+            options.instrument.module = value();
+        else if (option == "--no-dmm")
+            options.instrument.dmmInstalled = false;
+        else if (option == "--dmm-off")
+            options.instrument.dmmOn = false;
+        else if (option == "--error")
+            options.instrument.startErrors.push_back(parseErrorOption(value()));
+        else if (option == "--reply-delay")
+            options.replyDelayMs = static_cast<int>(wholeNumber(option, value(), 0, 3600000));
+        else if (option == "--close-after")
+            options.faults.closeAfter = wholeNumber(option, value(), 1, kMany);
+        else if (option == "--garbage-reply")
+            options.faults.garbageReply = wholeNumber(option, value(), 1, kMany);
+        else if (option == "--no-line-end")
+            options.faults.noLineEnd = wholeNumber(option, value(), 1, kMany);
+        else if (option == "--stall-at")
+            options.instrument.stallAt = wholeNumber(option, value(), 1, kMany);
+        else if (option == "--missing-field")
+            options.instrument.missingField = wholeNumber(option, value(), 1, kMany);
+        else
+            throw OptionsError("unknown option \"" + option + "\" (see --help)");
+        if (hasInline && (option == "--pty" || option == "--help" || option == "--no-dmm" ||
+                          option == "--dmm-off")) {
             throw OptionsError(option + " takes no value");
         }
     }
@@ -99,19 +124,29 @@ std::vector<std::string> describeFaults(const SimulatorOptions& options) {
     std::vector<std::string> lines;
     const InstrumentOptions defaults;
     const InstrumentOptions& instrument = options.instrument;
-    if (instrument.identity != defaults.identity) lines.push_back("identity \"" + instrument.identity + "\"");
-    if (instrument.module != defaults.module) lines.push_back("module in slot 100 \"" + instrument.module + "\"");
+    if (instrument.identity != defaults.identity)
+        lines.push_back("identity \"" + instrument.identity + "\"");
+    if (instrument.module != defaults.module)
+        lines.push_back("module in slot 100 \"" + instrument.module + "\"");
     if (!instrument.dmmInstalled) lines.push_back("no DMM installed");
     if (!instrument.dmmOn) lines.push_back("DMM off at start");
     for (const ScpiError& error : instrument.startErrors) {
-        lines.push_back("error queued at start " + std::to_string(error.number) + ",\"" + error.text + "\"");
+        lines.push_back("error queued at start " + std::to_string(error.number) + ",\"" +
+                        error.text + "\"");
     }
-    if (options.replyDelayMs > 0) lines.push_back("every reply delayed by " + std::to_string(options.replyDelayMs) + " ms");
-    if (options.faults.closeAfter > 0) lines.push_back("close after " + std::to_string(options.faults.closeAfter) + " commands");
-    if (options.faults.garbageReply > 0) lines.push_back("garbage reply to query " + std::to_string(options.faults.garbageReply));
-    if (options.faults.noLineEnd > 0) lines.push_back("no line end on query " + std::to_string(options.faults.noLineEnd));
-    if (instrument.stallAt > 0) lines.push_back("scan stalls at " + std::to_string(instrument.stallAt) + " readings");
-    if (instrument.missingField > 0) lines.push_back("reading reply " + std::to_string(instrument.missingField) + " lacks its channel");
+    if (options.replyDelayMs > 0)
+        lines.push_back("every reply delayed by " + std::to_string(options.replyDelayMs) + " ms");
+    if (options.faults.closeAfter > 0)
+        lines.push_back("close after " + std::to_string(options.faults.closeAfter) + " commands");
+    if (options.faults.garbageReply > 0)
+        lines.push_back("garbage reply to query " + std::to_string(options.faults.garbageReply));
+    if (options.faults.noLineEnd > 0)
+        lines.push_back("no line end on query " + std::to_string(options.faults.noLineEnd));
+    if (instrument.stallAt > 0)
+        lines.push_back("scan stalls at " + std::to_string(instrument.stallAt) + " readings");
+    if (instrument.missingField > 0)
+        lines.push_back("reading reply " + std::to_string(instrument.missingField) +
+                        " lacks its channel");
     return lines;
 }
 

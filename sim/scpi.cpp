@@ -10,7 +10,9 @@ namespace tq820sim {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trim(std::string_view text) {
     while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
@@ -18,9 +20,13 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-char upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+char upper(char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 bool isHeaderChar(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || isDigit(c) || c == '_';
@@ -74,7 +80,9 @@ std::string errorText(int number) {
     return found != texts.end() ? found->second : "Device-specific error";
 }
 
-ScpiError makeError(int number) { return {number, errorText(number)}; }
+ScpiError makeError(int number) {
+    return {number, errorText(number)};
+}
 
 std::vector<std::string> splitUnits(std::string_view line) {
     std::vector<std::string> units;
@@ -128,7 +136,8 @@ MessageUnit parseUnit(std::string_view unit) {
         if (node.empty()) throw ScpiFailure{errors::kUndefinedHeader};
         for (char c : node) {
             if (!isHeaderChar(c)) {
-                throw ScpiFailure{static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e
+                throw ScpiFailure{static_cast<unsigned char>(c) < 0x20 ||
+                                          static_cast<unsigned char>(c) > 0x7e
                                       ? errors::kInvalidCharacter
                                       : errors::kUndefinedHeader};
             }
@@ -143,12 +152,14 @@ MessageUnit parseUnit(std::string_view unit) {
 namespace {
 bool equalsUpper(std::string_view typed, std::string_view upperText) {
     return typed.size() == upperText.size() &&
-           std::equal(typed.begin(), typed.end(), upperText.begin(), [](char a, char b) { return upper(a) == b; });
+           std::equal(typed.begin(), typed.end(), upperText.begin(),
+                      [](char a, char b) { return upper(a) == b; });
 }
 }  // namespace
 
 // Runs for every pattern on every command, so it compares in place.
-bool keywordMatches(std::string_view typed, std::string_view longUpper, std::string_view shortUpper) {
+bool keywordMatches(std::string_view typed, std::string_view longUpper,
+                    std::string_view shortUpper) {
     return equalsUpper(typed, longUpper) || equalsUpper(typed, shortUpper);
 }
 
@@ -183,7 +194,8 @@ bool Pattern::matches(const std::vector<std::string>& nodes, bool query) const {
     return matchFrom(nodes, 0, 0);
 }
 
-bool Pattern::matchFrom(const std::vector<std::string>& nodes, std::size_t input, std::size_t pattern) const {
+bool Pattern::matchFrom(const std::vector<std::string>& nodes, std::size_t input,
+                        std::size_t pattern) const {
     if (pattern == nodes_.size()) return input == nodes.size();
     const Node& node = nodes_[pattern];
     if (input < nodes.size() && keywordMatches(nodes[input], node.longForm, node.shortForm) &&
@@ -255,10 +267,13 @@ Numeric parseNumeric(std::string_view text) {
     if (isDigit(first) || first == '+' || first == '-' || first == '.') {
         // A number followed by a unit suffix, or a number that is broken.
         std::size_t i = 0;
-        while (i < text.size() && (isDigit(text[i]) || text[i] == '+' || text[i] == '-' || text[i] == '.')) ++i;
-        const bool suffixFollows = i < text.size() && parseDecimal(text.substr(0, i)).has_value() &&
-                                   (isBlank(text[i]) || (std::isalpha(static_cast<unsigned char>(text[i])) != 0 &&
-                                                         upper(text[i]) != 'E'));
+        while (i < text.size() &&
+               (isDigit(text[i]) || text[i] == '+' || text[i] == '-' || text[i] == '.'))
+            ++i;
+        const bool suffixFollows =
+            i < text.size() && parseDecimal(text.substr(0, i)).has_value() &&
+            (isBlank(text[i]) ||
+             (std::isalpha(static_cast<unsigned char>(text[i])) != 0 && upper(text[i]) != 'E'));
         throw ScpiFailure{suffixFollows ? errors::kInvalidSuffix : errors::kInvalidCharInNumber};
     }
     throw ScpiFailure{errors::kDataType};

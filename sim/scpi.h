@@ -45,8 +45,8 @@ struct ScpiFailure {
 
 // One program message unit: "CONF:VOLT:DC 10,(@111:120)" or "*OPC?".
 struct MessageUnit {
-    bool common = false;      // "*IDN?" and friends
-    bool absolute = false;    // header began with ":"
+    bool common = false;    // "*IDN?" and friends
+    bool absolute = false;  // header began with ":"
     bool query = false;
     std::vector<std::string> nodes;  // keywords as typed, without ":" or "?"
     std::string parameters;          // text after the header, trimmed
@@ -81,7 +81,8 @@ private:
 };
 
 // Whether a typed keyword is the short or the long form of a pattern keyword.
-bool keywordMatches(std::string_view typed, std::string_view longUpper, std::string_view shortUpper);
+bool keywordMatches(std::string_view typed, std::string_view longUpper,
+                    std::string_view shortUpper);
 
 // Splits a parameter list at the commas outside parentheses and strings;
 // each piece is trimmed of blanks.

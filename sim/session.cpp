@@ -34,7 +34,8 @@ Output Session::receive(std::string_view bytes) {
         if (pending_.size() > kMaxLine) {
             // No instrument buffers an endless line; say so and hang up.
             instrument_.pushError(errors::kInputBufferOverrun);
-            output.events.push_back({Event::Kind::Fault, "input line longer than " + std::to_string(kMaxLine) +
+            output.events.push_back({Event::Kind::Fault, "input line longer than " +
+                                                             std::to_string(kMaxLine) +
                                                              " bytes; connection closed"});
             output.close = true;
             closed_ = true;
@@ -54,29 +55,35 @@ void Session::handleLine(std::string_view line, Output& output) {
     output.events.push_back({Event::Kind::Received, escapeForTranscript(line)});
     const long before = instrument_.queryCount();
     auto reply = instrument_.processLine(line);
-    for (std::string& note : instrument_.takeFaultNotes()) output.events.push_back({Event::Kind::Fault, note});
+    for (std::string& note : instrument_.takeFaultNotes())
+        output.events.push_back({Event::Kind::Fault, note});
     if (reply) sendReply(std::move(*reply), before + 1, instrument_.queryCount(), output);
     ++faults_.linesReceived;
     if (faults_.closeAfter > 0 && faults_.linesReceived == faults_.closeAfter) {
         output.events.push_back(
-            {Event::Kind::Fault, "connection closed after " + std::to_string(faults_.closeAfter) + " commands"});
+            {Event::Kind::Fault,
+             "connection closed after " + std::to_string(faults_.closeAfter) + " commands"});
         output.close = true;
         closed_ = true;
     }
 }
 
 void Session::sendReply(std::string reply, long firstQuery, long lastQuery, Output& output) {
-    auto concerns = [&](long query) { return query > 0 && query >= firstQuery && query <= lastQuery; };
+    auto concerns = [&](long query) {
+        return query > 0 && query >= firstQuery && query <= lastQuery;
+    };
     if (concerns(faults_.garbageReply)) {
         // Bytes no instrument would send, none of them a line end.
         reply = "\x9f\x02#@\xff\x7f%q\x01\xc3(\x0b~\x80\x1b";
-        output.events.push_back({Event::Kind::Fault, "garbage reply to query " + std::to_string(faults_.garbageReply)});
+        output.events.push_back(
+            {Event::Kind::Fault, "garbage reply to query " + std::to_string(faults_.garbageReply)});
     }
     bool lineEnd = true;
     if (concerns(faults_.noLineEnd)) {
         lineEnd = false;
         output.events.push_back(
-            {Event::Kind::Fault, "reply to query " + std::to_string(faults_.noLineEnd) + " without line end"});
+            {Event::Kind::Fault,
+             "reply to query " + std::to_string(faults_.noLineEnd) + " without line end"});
     }
     output.events.push_back({Event::Kind::Sent, escapeForTranscript(reply)});
     if (lineEnd) reply += '\n';

@@ -27,16 +27,17 @@ struct Event {
 };
 
 struct Output {
-    std::vector<Event> events;        // in the order they happened
-    std::vector<std::string> replies; // bytes to send, in order
-    bool close = false;               // close once the replies are sent
+    std::vector<Event> events;         // in the order they happened
+    std::vector<std::string> replies;  // bytes to send, in order
+    bool close = false;                // close once the replies are sent
 };
 
 class Session {
 public:
     static constexpr std::size_t kMaxLine = 64 * 1024;
 
-    Session(Instrument& instrument, ConnectionFaults& faults) : instrument_(instrument), faults_(faults) {}
+    Session(Instrument& instrument, ConnectionFaults& faults)
+        : instrument_(instrument), faults_(faults) {}
     Output receive(std::string_view bytes);
 
 private:

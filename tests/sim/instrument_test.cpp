@@ -21,11 +21,16 @@ TEST_F(InstrumentFixture, ReadingsAppearOneChannelTimeApartInTwoPassesTenSeconds
     clock.set(100.0);
     EXPECT_TRUE(silent("INITiate"));
     EXPECT_EQ(points(), 0);
-    const std::vector<std::pair<double, int>> timeline = {
-        {kChannelTime - 0.001, 0}, {kChannelTime + 0.001, 1},  {5 * kChannelTime + 0.001, 5},
-        {20 * kChannelTime + 0.001, 20},   {9.999, 20},                {10.0 + kChannelTime - 0.001, 20},
-        {10.0 + kChannelTime + 0.001, 21}, {10.0 + 20 * kChannelTime - 0.001, 39}, {10.0 + 20 * kChannelTime + 0.001, 40},
-        {1000.0, 40}};
+    const std::vector<std::pair<double, int>> timeline = {{kChannelTime - 0.001, 0},
+                                                          {kChannelTime + 0.001, 1},
+                                                          {5 * kChannelTime + 0.001, 5},
+                                                          {20 * kChannelTime + 0.001, 20},
+                                                          {9.999, 20},
+                                                          {10.0 + kChannelTime - 0.001, 20},
+                                                          {10.0 + kChannelTime + 0.001, 21},
+                                                          {10.0 + 20 * kChannelTime - 0.001, 39},
+                                                          {10.0 + 20 * kChannelTime + 0.001, 40},
+                                                          {1000.0, 40}};
     for (const auto& [after, expected] : timeline) {
         clock.set(100.0 + after);
         EXPECT_EQ(points(), expected) << after << " s after INITiate";
@@ -112,7 +117,8 @@ TEST_F(InstrumentFixture, ReadingsArePlausibleAndFollowTheFormatSettings) {
         } else {
             EXPECT_LT(std::fabs(value), 10.0) << reading;
         }
-        EXPECT_EQ(reading.size(), std::string("+2.21974610E+01,+000000000.256,101").size()) << reading;
+        EXPECT_EQ(reading.size(), std::string("+2.21974610E+01,+000000000.256,101").size())
+            << reading;
     }
     // Asking for more than is stored removes nothing and answers nothing.
     EXPECT_TRUE(silent("DATA:REMove? 1"));
@@ -145,12 +151,14 @@ protected:
         return options;
     }
     std::vector<std::string> run(Instrument& other, ManualClock& otherClock) {
-        for (const char* line : {"ROUT:SCAN (@101,111)", "TRIG:COUN 5", "FORM:READ:TIME ON", "INIT"}) {
+        for (const char* line :
+             {"ROUT:SCAN (@101,111)", "TRIG:COUN 5", "FORM:READ:TIME ON", "INIT"}) {
             other.processLine(line);
         }
         otherClock.set(10.0);
         std::vector<std::string> readings;
-        for (int i = 0; i < 10; ++i) readings.push_back(other.processLine("DATA:REMove? 1").value_or(""));
+        for (int i = 0; i < 10; ++i)
+            readings.push_back(other.processLine("DATA:REMove? 1").value_or(""));
         return readings;
     }
 };
@@ -170,7 +178,8 @@ TEST(ErrorQueue, OldestFirstBoundedWithOverflowLast) {
     EXPECT_EQ(queue.pop().number, 0);
     for (int i = 1; i <= 12; ++i) queue.push({-100 - i, "e"});
     EXPECT_EQ(queue.size(), ErrorQueue::kCapacity);
-    for (int i = 1; i < static_cast<int>(ErrorQueue::kCapacity); ++i) EXPECT_EQ(queue.pop().number, -100 - i);
+    for (int i = 1; i < static_cast<int>(ErrorQueue::kCapacity); ++i)
+        EXPECT_EQ(queue.pop().number, -100 - i);
     const ScpiError last = queue.pop();
     EXPECT_EQ(last.number, errors::kQueueOverflow);
     EXPECT_EQ(last.text, "Queue overflow");
@@ -218,7 +227,8 @@ TEST_F(FaultyInstrument, InjectedFaultsShowAsTheInstrumentWould) {
     EXPECT_TRUE(silent("CONF:VOLT:DC 10,(@101)"));
     ask("INST:DMM ON");
     EXPECT_TRUE(silent("CONF:VOLT:DC 10,(@101)"));
-    EXPECT_EQ(drainErrors(), (std::vector<int>{errors::kSettingsConflict, errors::kIllegalParameterValue}));
+    EXPECT_EQ(drainErrors(),
+              (std::vector<int>{errors::kSettingsConflict, errors::kIllegalParameterValue}));
     EXPECT_EQ(ask("INST:DMM?"), "1");
 }
 

@@ -12,7 +12,9 @@ using testing::InstrumentFixture;
 TEST(ScpiPattern, KeywordsMatchShortAndLongFormInAnyCase) {
     const Pattern pattern("CONFigure:VOLTage[:DC]");
     for (const std::vector<std::string>& nodes :
-         std::vector<std::vector<std::string>>{{"CONF", "VOLT", "DC"}, {"conf", "volt"}, {"CONFIGURE", "voltage", "dc"},
+         std::vector<std::vector<std::string>>{{"CONF", "VOLT", "DC"},
+                                               {"conf", "volt"},
+                                               {"CONFIGURE", "voltage", "dc"},
                                                {"ConFigure", "VOLTage", "DC"}}) {
         EXPECT_TRUE(pattern.matches(nodes, false)) << nodes[0] << ":" << nodes[1];
     }
@@ -95,7 +97,8 @@ TEST(ScpiChannels, ListsRangesAndTheirCompactForm) {
     EXPECT_EQ(parseChannelList("(@ 101 : 102 )"), (std::vector<int>{101, 102}));
     EXPECT_TRUE(parseChannelList("(@)").empty());
     EXPECT_EQ(formatChannelList({101, 102, 103, 105, 111, 112}), "(@101:103,105,111:112)");
-    for (const char* text : {"(101)", "@101", "(@10a)", "(@101:)", "(@,101)", "(@1:999999)", "(@101"}) {
+    for (const char* text :
+         {"(101)", "@101", "(@10a)", "(@101:)", "(@,101)", "(@1:999999)", "(@101"}) {
         EXPECT_THROW(parseChannelList(text), ScpiFailure) << text;
     }
 }
@@ -123,16 +126,18 @@ TEST_F(InstrumentFixture, ErrorsInALineQueueAndStopOnlyWhereSCPISays) {
     // A query of something that cannot be asked gets no reply at all.
     EXPECT_TRUE(silent("*RST?"));
     EXPECT_TRUE(silent("ABORt?"));
-    EXPECT_EQ(drainErrors(), (std::vector<int>{errors::kUndefinedHeader, errors::kUndefinedHeader}));
+    EXPECT_EQ(drainErrors(),
+              (std::vector<int>{errors::kUndefinedHeader, errors::kUndefinedHeader}));
     // Parameter counts and kinds.
     EXPECT_TRUE(silent("TRIG:COUN"));
     EXPECT_TRUE(silent("*RST 5"));
     EXPECT_TRUE(silent("TRIG:SOUR SOMETIMES"));
     EXPECT_TRUE(silent("ROUT:SCAN (@101:150)"));
     EXPECT_TRUE(silent("ROUT:CHAN:DEL 0.25, 101"));
-    EXPECT_EQ(drainErrors(), (std::vector<int>{errors::kMissingParameter, errors::kParameterNotAllowed,
-                                               errors::kIllegalParameterValue, errors::kIllegalParameterValue,
-                                               errors::kDataType}));
+    EXPECT_EQ(drainErrors(),
+              (std::vector<int>{errors::kMissingParameter, errors::kParameterNotAllowed,
+                                errors::kIllegalParameterValue, errors::kIllegalParameterValue,
+                                errors::kDataType}));
 }
 
 TEST_F(InstrumentFixture, ConfigurationReadsBackAsSet) {
@@ -152,7 +157,8 @@ TEST_F(InstrumentFixture, ConfigurationReadsBackAsSet) {
     EXPECT_TRUE(drainErrors().empty());
     // Settings round up to what the hardware offers, or are refused.
     EXPECT_TRUE(silent("VOLT:NPLC 0.5,(@111);:CONF:VOLT:DC 2,(@112);:CONF:VOLT:DC 400,(@113)"));
-    EXPECT_EQ(ask("VOLT:NPLC? (@111);:VOLT:RANG? (@112,113)"), "+1.00000000E+00;+1.00000000E+01,+1.00000000E+01");
+    EXPECT_EQ(ask("VOLT:NPLC? (@111);:VOLT:RANG? (@112,113)"),
+              "+1.00000000E+00;+1.00000000E+01,+1.00000000E+01");
     EXPECT_EQ(drainErrors(), std::vector<int>{errors::kDataOutOfRange});
 }
 

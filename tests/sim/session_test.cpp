@@ -1,7 +1,7 @@
 // A conversation's bytes: line assembly, line ends, over-long and binary
 // input, and the faults that concern the connection.
-#include "options.h"
 #include "session.h"
+#include "options.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +64,8 @@ TEST_F(SessionTest, AnOverlongLineIsRefusedAndTheConnectionClosed) {
     EXPECT_TRUE(session.receive("*IDN?\n").replies.empty());
     ConnectionFaults otherFaults;
     Session next(instrument, otherFaults);
-    EXPECT_EQ(repliesOf(next.receive("SYST:ERR?;:SYST:ERR?\n")), "-113,\"Undefined header\";-363,\"Input buffer overrun\"\n");
+    EXPECT_EQ(repliesOf(next.receive("SYST:ERR?;:SYST:ERR?\n")),
+              "-113,\"Undefined header\";-363,\"Input buffer overrun\"\n");
 }
 
 TEST_F(SessionTest, CloseAfterCountsLinesOverEveryConnection) {
@@ -100,9 +101,10 @@ TEST(SimulatorOptions, TheCommandLineAsDocumented) {
     EXPECT_FALSE(defaults.pty);
     EXPECT_EQ(defaults.host, "127.0.0.1");
     EXPECT_EQ(defaults.port, 5025);
-    const SimulatorOptions options = parseOptions(
-        {"--pty", "--tcp", "0", "--speed", "50", "--seed=9", "--error", "-113,\"Undefined header\"", "--error",
-         "+101,Calibration lost", "--module", "", "--no-line-end", "7", "--reply-delay", "20"});
+    const SimulatorOptions options =
+        parseOptions({"--pty", "--tcp", "0", "--speed", "50", "--seed=9", "--error",
+                      "-113,\"Undefined header\"", "--error", "+101,Calibration lost", "--module",
+                      "", "--no-line-end", "7", "--reply-delay", "20"});
     EXPECT_TRUE(options.pty);
     EXPECT_TRUE(options.tcp);
     EXPECT_EQ(options.port, 0);
@@ -117,9 +119,16 @@ TEST(SimulatorOptions, TheCommandLineAsDocumented) {
     EXPECT_EQ(parseOptions({"--tcp", "0.0.0.0:6000"}).host, "0.0.0.0");
     EXPECT_EQ(parseOptions({"--pty"}).tcp, false);
     for (const std::vector<std::string>& bad :
-         std::vector<std::vector<std::string>>{{"--tcp"}, {"--tcp", "70000"}, {"--tcp", ":5"}, {"--speed", "0"},
-                                               {"--speed", "fast"}, {"--close-after", "-1"}, {"--error", "0,none"},
-                                               {"--error", "x"}, {"--frobnicate"}, {"--pty=yes"}}) {
+         std::vector<std::vector<std::string>>{{"--tcp"},
+                                               {"--tcp", "70000"},
+                                               {"--tcp", ":5"},
+                                               {"--speed", "0"},
+                                               {"--speed", "fast"},
+                                               {"--close-after", "-1"},
+                                               {"--error", "0,none"},
+                                               {"--error", "x"},
+                                               {"--frobnicate"},
+                                               {"--pty=yes"}}) {
         EXPECT_THROW(parseOptions(bad), OptionsError) << bad[0];
     }
 }

@@ -13,7 +13,8 @@ namespace tq820sim::testing {
 
 class InstrumentFixture : public ::testing::Test {
 protected:
-    explicit InstrumentFixture(InstrumentOptions options = {}) : instrument(clock, std::move(options)) {}
+    explicit InstrumentFixture(InstrumentOptions options = {})
+        : instrument(clock, std::move(options)) {}
 
     // The reply to a line, "" when there is none.
     std::string ask(const std::string& line) { return instrument.processLine(line).value_or(""); }
@@ -32,13 +33,14 @@ protected:
 
     // The scan set-up of the measurement program, command for command.
     void configureProgramScan() {
-        for (const char* line : {"*RST;*OPC?", "CONFigure:TEMPerature TCouple, J, (@101:110)",
-                                 "UNIT:TEMPerature C, (@101:110)",
-                                 "SENSe:TEMPerature:TRANSducer:TCouple:RJUNction:TYPE INTernal, (@101:110)",
-                                 "CONFigure:VOLTage:DC 10, (@111:120)", "SENSe:VOLTage:NPLC 1,(@111:120)",
-                                 "ROUTe:SCAN (@101:120)", "ROUTe:CHANnel:DELay 0.25, (@101:120)", "TRIGger:COUNt 2",
-                                 "TRIGger:SOURce TIMer", "TRIGger:TIMer 10", "FORMat:READing:TIME:TYPE RELative",
-                                 "FORMat:READing:TIME ON", "FORMat:READing:CHANnel ON"}) {
+        for (const char* line :
+             {"*RST;*OPC?", "CONFigure:TEMPerature TCouple, J, (@101:110)",
+              "UNIT:TEMPerature C, (@101:110)",
+              "SENSe:TEMPerature:TRANSducer:TCouple:RJUNction:TYPE INTernal, (@101:110)",
+              "CONFigure:VOLTage:DC 10, (@111:120)", "SENSe:VOLTage:NPLC 1,(@111:120)",
+              "ROUTe:SCAN (@101:120)", "ROUTe:CHANnel:DELay 0.25, (@101:120)", "TRIGger:COUNt 2",
+              "TRIGger:SOURce TIMer", "TRIGger:TIMer 10", "FORMat:READing:TIME:TYPE RELative",
+              "FORMat:READing:TIME ON", "FORMat:READing:CHANnel ON"}) {
             instrument.processLine(line);
         }
     }
