@@ -70,21 +70,30 @@ CONTROL_TIMEOUT = 10  # the control's time-out for one reply
 
 
 def replies_to(events, command):
-    """The replies the simulator sent to each time command was received."""
+    """The replies the simulator sent to each time command was received (a
+    note about an injected fault may stand between the two)."""
     replies = []
-    for before, after in zip(events, events[1:]):
-        if before.kind == "RX" and before.text == command and after.kind == "TX":
-            replies.append(after.text)
+    for index, event in enumerate(events):
+        if event.kind != "RX" or event.text != command:
+            continue
+        for after in events[index + 1:]:
+            if after.kind == "TX":
+                replies.append(after.text)
+            if after.kind in ("TX", "RX"):
+                break
     return replies
 
 
 def expected_listing(events):
-    """The list a good run leaves, built from what the simulator sent."""
+    """The list a good run leaves, built from what the simulator sent; the
+    rows stop before a reading reply with fewer than two commas."""
     date = replies_to(events, "SYSTem:DATE?")[-1]
     clock = replies_to(events, "SYSTem:TIME?")[-1]
     lines = INSTRUCTIONS + ["", "Start Date (yyyy,mm,dd): " + date,
                             "Start Time (hh,mm,ss): " + clock, "Rdng#\tChannel\tValue\t\tTime"]
     for number, reply in enumerate(replies_to(events, "DATA:REMove? 1")[-40:], start=1):
+        if reply.count(",") < 2:
+            break
         value, stamp, channel = reply.split(",", 2)
         lines.append(f"{number}\t{channel}\t{value}\t{stamp}")
     return lines
@@ -105,14 +114,16 @@ class EndToEndCase(unittest.TestCase):
         self.sim = None
         self.program = None
 
-    def start(self, *options, pty=False, speed=50, resource=None):
-        """Starts tq820-sim with options and tq820-scan routed to it (or to
-        resource); returns the program."""
+    def start(self, *options, pty=False, over_tcp=False, speed=50, resource=None):
+        """Starts tq820-sim with options (and a pty with pty=True) and
+        tq820-scan routed to resource, or to the simulator: its pty when it
+        has one unless over_tcp, else its TCP port. Returns the program."""
         self.sim = h.Simulator(PATHS["sim"], self.casedir, *options, speed=speed, pty=pty)
         self.sim.start()
         self.addCleanup(self.sim.stop)
-        self.program = h.Program(PATHS["scan"], self.desktop, resource or self.sim.resource,
-                                 self.casedir)
+        if resource is None:
+            resource = self.sim.tcp_resource if over_tcp else self.sim.resource
+        self.program = h.Program(PATHS["scan"], self.desktop, resource, self.casedir)
         self.addCleanup(self.program.kill)
         self.program.start()
         return self.program
