@@ -136,7 +136,12 @@ Resource ResourceParser::parseGpib(std::string_view boardDigits) {
 Resource ResourceParser::parseSerial(std::string_view afterKeyword) {
     SerialAddress address;
     if (afterKeyword.starts_with('/')) {
-        if (afterKeyword.size() < 2 || afterKeyword.find_first_of(" \t") != std::string_view::npos) {
+        // Brackets or a final ":" would change how the canonical name
+        // "ASRL<path>::INSTR" splits; a control character would cut the path
+        // at open().
+        const bool plainPath = std::all_of(afterKeyword.begin(), afterKeyword.end(),
+                                           [](char c) { return c > ' ' && c < 0x7f && c != '[' && c != ']'; });
+        if (afterKeyword.size() < 2 || !plainPath || afterKeyword.ends_with(':')) {
             fail("\"" + std::string(afterKeyword) + "\" is not a device path", kSerialForm);
         }
         address.device = afterKeyword;
