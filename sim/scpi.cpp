@@ -10,6 +10,9 @@ namespace tq820sim {
 
 namespace {
 
+// Eight slots of at most a thousand channels each.
+constexpr std::size_t kMaxListedChannels = 8000;
+
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -302,13 +305,18 @@ std::vector<int> parseChannelList(std::string_view text) {
         const std::string_view item = body.substr(0, comma);
         const std::size_t colon = item.find(':');
         if (colon == std::string_view::npos) {
+            if (channels.size() >= kMaxListedChannels) throw ScpiFailure{errors::kDataOutOfRange};
             channels.push_back(number(item));
         } else {
             const int first = number(item.substr(0, colon));
             const int last = number(item.substr(colon + 1));
-            // A range runs either way; its size is bounded by the channel
-            // numbers themselves, which the caller checks against the slots.
-            if (std::abs(last - first) > 10000) throw ScpiFailure{errors::kDataOutOfRange};
+            // A range runs either way; no list may grow beyond what a
+            // mainframe could hold, however many ranges a line repeats.
+            if (std::abs(last - first) >= kMaxListedChannels ||
+                channels.size() + static_cast<std::size_t>(std::abs(last - first)) >=
+                    kMaxListedChannels) {
+                throw ScpiFailure{errors::kDataOutOfRange};
+            }
             const int step = last >= first ? 1 : -1;
             for (int channel = first;; channel += step) {
                 channels.push_back(channel);

@@ -101,6 +101,13 @@ TEST(ScpiChannels, ListsRangesAndTheirCompactForm) {
          {"(101)", "@101", "(@10a)", "(@101:)", "(@,101)", "(@1:999999)", "(@101"}) {
         EXPECT_THROW(parseChannelList(text), ScpiFailure) << text;
     }
+    // A line full of ranges cannot make the list grow without bound.
+    std::string repeated = "(@101:7000";
+    for (int i = 0; i < 9000; ++i) repeated += ",101:7000";
+    EXPECT_THROW(parseChannelList(repeated + ")"), ScpiFailure);
+    std::string many = "(@101";
+    for (int i = 0; i < 9000; ++i) many += ",101";
+    EXPECT_THROW(parseChannelList(many + ")"), ScpiFailure);
 }
 
 TEST_F(InstrumentFixture, CompoundLinesContinueFromThePreviousPath) {

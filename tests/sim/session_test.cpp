@@ -56,6 +56,51 @@ TEST_F(SessionTest, BinaryInputGivesErrorsAndTheInstrumentStillAnswers) {
     EXPECT_EQ(repliesOf(session.receive("*OPC?\n")), "1\n");
 }
 
+TEST_F(SessionTest, RandomCommandLikeLinesNeverCrashOrLeaveTheQueueUnbounded) {
+    // Pieces of real commands shuffled with bytes of every kind.
+    const std::vector<std::string> pieces = {"CONF",
+                                             ":",
+                                             "VOLT",
+                                             "DC",
+                                             "?",
+                                             ";",
+                                             "*",
+                                             "IDN",
+                                             "(@",
+                                             "101",
+                                             ":",
+                                             "120",
+                                             ")",
+                                             ",",
+                                             " ",
+                                             "1e9",
+                                             "MIN",
+                                             "DATA:REM? ",
+                                             "INIT",
+                                             "ABOR",
+                                             "\"",
+                                             "'",
+                                             "TRIG:COUN INF",
+                                             std::string(1, '\0'),
+                                             "\xff",
+                                             "\r"};
+    std::uint64_t state = 42;
+    auto next = [&state]() {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<std::size_t>(state >> 33U);
+    };
+    for (int line = 0; line < 3000; ++line) {
+        std::string text;
+        const std::size_t length = next() % 12;
+        for (std::size_t i = 0; i < length; ++i) text += pieces[next() % pieces.size()];
+        clock.advance(0.5);
+        session.receive(text + "\n");
+        ASSERT_LE(instrument.errorQueue().size(), ErrorQueue::kCapacity);
+    }
+    session.receive("*CLS\n");
+    EXPECT_EQ(repliesOf(session.receive("*OPC?\n")), "1\n");
+}
+
 TEST_F(SessionTest, AnOverlongLineIsRefusedAndTheConnectionClosed) {
     const std::string longest(Session::kMaxLine, 'A');
     EXPECT_FALSE(session.receive(longest + "\n").close);
