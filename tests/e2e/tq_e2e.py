@@ -16,7 +16,7 @@ A typical use:
         program.click("Exit")
         assert program.wait_exit(10) == 0
 
-Desktop is one Xvfb on a display number it picks itself, with its own
+Desktop is one Xvfb on a free display number of its own, with its own
 session bus and accessibility bus, so several can run side by side.
 Simulator starts tq820-sim on a free TCP port (and a pseudo-terminal when
 asked), with a transcript that Simulator.events() parses. Program starts
@@ -31,6 +31,7 @@ a test that hits one fails) with what it was waiting for.
 """
 import json
 import os
+import random
 import re
 import select
 import shutil
@@ -129,20 +130,47 @@ class Desktop:
         self.env.pop("QT_QPA_PLATFORM", None)
         self._start_bus()
 
-    def _start_xvfb(self):
-        # -displayfd: Xvfb picks a free display number and writes it to us
-        # once it accepts connections, so there is no race for the number.
-        reader, writer = os.pipe()
-        try:
+    def _start_xvfb(self, attempts=8):
+        # A display number of our own, drawn from high numbers: low ones are
+        # where other X servers and xvfb-run come and go. -noreset: without
+        # it the server resets whenever its last client leaves (our probes
+        # and xdotool do so all the time), and refuses clients meanwhile.
+        for _ in range(attempts):
+            number = random.randrange(200, 30000)
+            if os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+                continue
             self._xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(writer), "-nolisten", "tcp", "-screen", "0", self.size],
-                pass_fds=(writer,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                start_new_session=True)
-        finally:
-            os.close(writer)
-        number = _read_line(reader, 20, "Xvfb to report its display number")
-        os.close(reader)
-        self.display = ":" + number
+                ["Xvfb", f":{number}", "-nolisten", "tcp", "-noreset", "-screen", "0", self.size],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+            if self._answers(f":{number}"):
+                self.display = f":{number}"
+                return
+            _end_group(self._xvfb)
+            self._xvfb = None
+        raise HarnessError(f"no X server started in {attempts} attempts")
+
+    def _answers(self, display, timeout=20):
+        """True once the new server takes clients; False if it ended (its
+        number was taken after all) or never answered."""
+        env = dict(os.environ, DISPLAY=display)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self._xvfb.poll() is not None:
+                return False
+            probe = subprocess.run(["xdpyinfo"], env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, timeout=timeout)
+            if probe.returncode == 0:
+                return self._holds_lock(display)
+            time.sleep(0.05)
+        return False
+
+    def _holds_lock(self, display):
+        """True when the server on display is ours: its lock names our pid."""
+        try:
+            with open(f"/tmp/.X{display[1:]}-lock", encoding="ascii") as lock:
+                return int(lock.read().strip()) == self._xvfb.pid
+        except (OSError, ValueError):
+            return False
 
     def _start_bus(self):
         # Its own process group, so that the services the bus starts (the
