@@ -8,7 +8,7 @@
 // keyword characters and is matched the same in any case; a decimal
 // parameter reads as strtod reads it; a channel list the instrument can
 // hold reads back from its compact form unchanged; no list holds more
-// channels than a range may span.
+// channels than eight slots of a thousand.
 #include <cmath>
 #include <cstdlib>
 #include <set>
@@ -25,7 +25,7 @@ using tq820sim::ScpiFailure;
 const std::set<int> kReportedErrors = {-101, -102, -104, -108, -109, -113, -121, -123,
                                        -131, -141, -213, -221, -222, -224};
 
-constexpr std::size_t kMaxListChannels = 10001;  // the longest range, 0:10000
+constexpr std::size_t kMaxListChannels = 8000;  // eight slots of a thousand channels
 constexpr std::size_t kHeldChannels = 1000;      // the most a scan list takes
 
 template <typename Parse>

@@ -312,9 +312,8 @@ std::vector<int> parseChannelList(std::string_view text) {
             const int last = number(item.substr(colon + 1));
             // A range runs either way; no list may grow beyond what a
             // mainframe could hold, however many ranges a line repeats.
-            if (std::abs(last - first) >= kMaxListedChannels ||
-                channels.size() + static_cast<std::size_t>(std::abs(last - first)) >=
-                    kMaxListedChannels) {
+            const auto span = static_cast<std::size_t>(std::abs(last - first));
+            if (span >= kMaxListedChannels || channels.size() + span >= kMaxListedChannels) {
                 throw ScpiFailure{errors::kDataOutOfRange};
             }
             const int step = last >= first ? 1 : -1;
