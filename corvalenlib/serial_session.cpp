@@ -50,27 +50,31 @@ tcflag_t dataBitsFlag(int bits) {
 SerialSession::SerialSession(SerialAddress address, const SerialSettings& settings, const IoLimits& limits)
     : Session(limits), address_(std::move(address)), settings_(settings), channel_(limits.maxReply) {}
 
+void applyLineSettings(termios& line, const SerialSettings& settings) {
+    ::cfmakeraw(&line);
+    line.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    line.c_cflag |= CLOCAL | CREAD | dataBitsFlag(settings.dataBits);
+    if (settings.parity != Parity::None) {
+        line.c_cflag |= PARENB;
+        line.c_iflag |= INPCK;
+    }
+    if (settings.parity == Parity::Odd) line.c_cflag |= PARODD;
+    if (settings.stopBits == 2) line.c_cflag |= CSTOPB;
+    if (settings.flowControl == FlowControl::RtsCts) line.c_cflag |= CRTSCTS;
+    if (settings.flowControl == FlowControl::XonXoff) line.c_iflag |= IXON | IXOFF;
+    line.c_cc[VMIN] = 1;
+    line.c_cc[VTIME] = 0;
+    const speed_t speed = baudCode(settings.baudRate);
+    ::cfsetispeed(&line, speed);
+    ::cfsetospeed(&line, speed);
+}
+
 void SerialSession::applySettings(int fd) const {
     termios line{};
     if (::tcgetattr(fd, &line) != 0) {
         throw IoError(address_.device + " is not a serial line: " + std::strerror(errno));
     }
-    ::cfmakeraw(&line);
-    line.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    line.c_cflag |= CLOCAL | CREAD | dataBitsFlag(settings_.dataBits);
-    if (settings_.parity != Parity::None) {
-        line.c_cflag |= PARENB;
-        line.c_iflag |= INPCK;
-    }
-    if (settings_.parity == Parity::Odd) line.c_cflag |= PARODD;
-    if (settings_.stopBits == 2) line.c_cflag |= CSTOPB;
-    if (settings_.flowControl == FlowControl::RtsCts) line.c_cflag |= CRTSCTS;
-    if (settings_.flowControl == FlowControl::XonXoff) line.c_iflag |= IXON | IXOFF;
-    line.c_cc[VMIN] = 1;
-    line.c_cc[VTIME] = 0;
-    const speed_t speed = baudCode(settings_.baudRate);
-    ::cfsetispeed(&line, speed);
-    ::cfsetospeed(&line, speed);
+    applyLineSettings(line, settings_);
     if (::tcsetattr(fd, TCSANOW, &line) != 0) {
         throw IoError("cannot set up " + address_.device + ": " + std::strerror(errno));
     }

@@ -5,7 +5,13 @@
 #include "corvalenlib/fd_channel.h"
 #include "corvalenlib/session.h"
 
+struct termios;
+
 namespace CorvalenLib {
+
+// Raw mode with settings' speed, framing and flow control, on top of line.
+// Raises IoError for a baud rate or data bit count the line cannot run.
+void applyLineSettings(termios& line, const SerialSettings& settings);
 
 class SerialSession final : public Session {
 public:

@@ -90,21 +90,19 @@ void FdPeer::sendSlowly(std::string_view bytes, std::chrono::milliseconds pause)
 }
 
 std::size_t FdPeer::sendEndlessly(std::size_t total) {
+    // Non-blocking, so that the writer ends soon after the other side stops
+    // reading instead of blocking on a full buffer for ever.
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
     const std::string chunk(8192, 'x');
     std::size_t sent = 0;
     while (sent < total) {
         pollfd entry{fd_, POLLOUT, 0};
-        if (::poll(&entry, 1, 2000) <= 0 || (entry.revents & (POLLERR | POLLHUP)) != 0) break;
-        const ssize_t n = ::send(fd_, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && errno == ENOTSOCK) {
-            const ssize_t w = ::write(fd_, chunk.data(), chunk.size());
-            if (w <= 0) break;
-            sent += static_cast<std::size_t>(w);
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-        if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
+        if (::poll(&entry, 1, 300) <= 0 || (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) break;
+        const ssize_t n = ::send(fd_, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+        const ssize_t written = n < 0 && errno == ENOTSOCK ? ::write(fd_, chunk.data(), chunk.size()) : n;
+        if (written < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (written <= 0) break;
+        sent += static_cast<std::size_t>(written);
     }
     return sent;
 }
@@ -141,6 +139,18 @@ PtyPeer::PtyPeer() {
     check(fd_ >= 0, "posix_openpt");
     check(::grantpt(fd_) == 0 && ::unlockpt(fd_) == 0, "grantpt");
     device_ = ::ptsname(fd_);
+    probe_ = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    check(probe_ >= 0, "open terminal side");
+}
+
+PtyPeer::~PtyPeer() {
+    if (probe_ >= 0) ::close(probe_);
+}
+
+termios PtyPeer::terminalSettings() const {
+    termios settings{};
+    check(::tcgetattr(probe_, &settings) == 0, "tcgetattr");
+    return settings;
 }
 
 long long millisecondsSince(std::chrono::steady_clock::time_point start) {

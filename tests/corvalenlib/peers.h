@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include <termios.h>
+
 namespace peers {
 
 using namespace std::chrono_literals;
@@ -55,11 +57,16 @@ private:
 class PtyPeer final : public FdPeer {
 public:
     PtyPeer();
+    ~PtyPeer() override;
     [[nodiscard]] const std::string& device() const { return device_; }
     [[nodiscard]] std::string resource() const { return "ASRL" + device_ + "::INSTR"; }
+    // The terminal side's settings, read through a descriptor opened before
+    // the control takes the line for itself.
+    [[nodiscard]] termios terminalSettings() const;
 
 private:
     std::string device_;
+    int probe_ = -1;
 };
 
 // Milliseconds since start, for time-bound checks.
