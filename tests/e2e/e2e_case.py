@@ -120,13 +120,19 @@ class EndToEndCase(unittest.TestCase):
         has one unless over_tcp, else its TCP port. Returns the program."""
         self.sim = h.Simulator(PATHS["sim"], self.casedir, *options, speed=speed, pty=pty)
         self.sim.start()
-        self.addCleanup(self.sim.stop)
+        self.addCleanup(self.assert_simulator_ended_cleanly)
         if resource is None:
             resource = self.sim.tcp_resource if over_tcp else self.sim.resource
         self.program = h.Program(PATHS["scan"], self.desktop, resource, self.casedir)
         self.addCleanup(self.program.kill)
         self.program.start()
         return self.program
+
+    def assert_simulator_ended_cleanly(self):
+        """The simulator stops on request with status 0; under the
+        sanitizers a leak or fault it had would show here."""
+        status = self.sim.stop()
+        self.assertEqual(status, 0, f"tq820-sim ended with {status}:\n{self.sim.stderr()}")
 
     def screenshot(self, name):
         path = self.desktop.screenshot(os.path.join(self.casedir, name + ".png"))

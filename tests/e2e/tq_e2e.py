@@ -125,7 +125,6 @@ class Desktop:
             "XDG_RUNTIME_DIR": self._runtime,
             # Qt joins the accessibility bus only when asked to.
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
-            "NO_AT_BRIDGE": "0",
         })
         self.env.pop("QT_QPA_PLATFORM", None)
         self._start_bus()
@@ -304,6 +303,7 @@ class Simulator:
         self.port = None
         self.pty = None
         self.process = None
+        self.status = None
 
     def __enter__(self):
         self.start()
@@ -385,10 +385,12 @@ class Simulator:
         self.process.send_signal(signal.SIGSTOP)
 
     def stop(self):
+        """Ends the simulator (once); returns its exit status."""
         if self.process is not None:
-            stop_process(self.process)
+            self.status = stop_process(self.process)
             self.process.stdout.close()
             self.process = None
+        return self.status
 
     def stderr(self):
         with open(self.stderr_path, encoding="utf-8", errors="replace") as text:
