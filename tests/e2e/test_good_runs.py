@@ -43,10 +43,11 @@ class GoodRuns(e2e_case.EndToEndCase):
         commands = [e for e in events if e.kind == "RX"]
         self.assertEqual(commands[0].text, "SYSTem:REMote")
         self.assertEqual(h.collapse_polls([e.text for e in commands[1:]]), RUN_DIALOGUE)
-        # Measured where the lines arrive; the first may arrive a few
-        # milliseconds after it was written, which shortens the pause seen.
+        # Measured where the lines arrive: on a busy machine the simulator may
+        # take the first line some milliseconds late, which shortens the
+        # pause seen. Half a second short, or none at all, still fails.
         pause = commands[1].time - commands[0].time
-        self.assertGreaterEqual(pause, 0.99, "the instrument gets a second after SYSTem:REMote")
+        self.assertGreaterEqual(pause, 0.9, "the instrument gets a second after SYSTem:REMote")
         self.assertLess(pause, 5.0)
         self.assertEqual(program.list_lines(), e2e_case.expected_listing(events))
         self.screenshot("after-serial-run")
