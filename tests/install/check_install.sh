@@ -184,9 +184,9 @@ check_debian_package() {
     fi
     control=$(dpkg-deb --field "$deb")
     depends=$(dpkg-deb --field "$deb" Depends)
-    # Qt's libraries come from what the binaries link; the platform plugins
-    # from the one dependency named by hand.
-    for dep in libqt6core6 libqt6widgets6 qt6-qpa-plugins libc6; do
+    # Qt's libraries come from what the binaries link; libqt6gui6 also
+    # brings the X11 platform plugin that Qt loads at run time.
+    for dep in libqt6core6 libqt6gui6 libqt6widgets6 libc6; do
         echo "$depends" | grep -E -q "(^|, )$dep( |,|$)" || fail "the package does not depend on $dep: $depends"
     done
     echo "$control" | grep -q '^Section: electronics$' || fail "the package is not in section electronics"
