@@ -13,6 +13,16 @@ namespace {
 
 constexpr int kAverageCharsPerStop = 8;  // 32 dialog units of four per character
 
+// A dialog unit's average character is the mean width of the 52 letters,
+// rounded up; Qt's averageCharWidth() runs narrower on common Linux fonts,
+// and then "Channel" overruns its stop and the header's columns slip one
+// stop to the right of the rows'.
+qreal averageLetterWidth(const QFontMetrics& metrics) {
+    static const QString letters =
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    return std::ceil(metrics.horizontalAdvance(letters) / 52.0);
+}
+
 QTextOption tabbedText(const QFontMetrics& metrics) {
     QTextOption option(Qt::AlignLeft | Qt::AlignVCenter);
     option.setWrapMode(QTextOption::NoWrap);
@@ -23,7 +33,7 @@ QTextOption tabbedText(const QFontMetrics& metrics) {
 }  // namespace
 
 qreal TabListDelegate::tabStopDistance(const QFontMetrics& metrics) {
-    return kAverageCharsPerStop * metrics.averageCharWidth();
+    return kAverageCharsPerStop * averageLetterWidth(metrics);
 }
 
 void TabListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,

@@ -1,5 +1,5 @@
 // Draws list lines with TAB characters as column gaps, the way a list box
-// with tab stops does: a stop every eight average character widths.
+// with tab stops does: a stop every eight average letter widths.
 #pragma once
 
 #include <QStyledItemDelegate>

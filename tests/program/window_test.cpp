@@ -2,8 +2,10 @@
 // instrument.
 #include <QApplication>
 #include <QTest>
+#include <QTextLayout>
 
 #include "tests/program/program_fixture.h"
+#include "window/tab_list_delegate.h"
 
 namespace tq::testing {
 namespace {
@@ -80,6 +82,42 @@ TEST_F(WindowTest, ControlsStandWhereTheDesignPutsThem) {
     // Nothing else is on the window (the list's own scroll bars and viewport
     // are its children, not the window's).
     EXPECT_EQ(window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).size(), 4);
+}
+
+// Where each non-empty TAB-separated field of a list line starts, laid out
+// as the list draws it.
+std::vector<qreal> fieldStarts(const QString& line, const QFont& font) {
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    option.setTabStopDistance(TabListDelegate::tabStopDistance(QFontMetrics(font)));
+    QTextLayout layout(line, font);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine textLine = layout.createLine();
+    textLine.setLineWidth(100000);
+    layout.endLayout();
+    std::vector<qreal> starts;
+    for (int i = 0; i < line.size(); ++i) {
+        if (line[i] != '\t' && (i == 0 || line[i - 1] == '\t')) {
+            starts.push_back(textLine.cursorToX(i));
+        }
+    }
+    return starts;
+}
+
+TEST_F(WindowTest, ListingHeaderLinesUpWithTheReadingRows) {
+    openWindow();
+    const QFont font = list()->font();
+    const auto header = fieldStarts(QStringLiteral("Rdng#\tChannel\tValue\t\tTime"), font);
+    for (const char* row : {"1\t101\t+2.21974610E+01\t+000000000.256",
+                            "40\t120\t-8.31234567E+00\t+000000015.440"}) {
+        const auto starts = fieldStarts(QString::fromLatin1(row), font);
+        ASSERT_EQ(starts.size(), 4U);
+        ASSERT_EQ(header.size(), 4U);
+        for (std::size_t column = 1; column < 4; ++column) {
+            EXPECT_DOUBLE_EQ(starts[column], header[column]) << row << " column " << column;
+        }
+    }
 }
 
 TEST_F(WindowTest, TabOrderRunsSelectRunExitListAndStartsOnSelect) {
