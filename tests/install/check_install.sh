@@ -154,6 +154,13 @@ check_window_opens() {
         fail "the desktop entry has no Exec line"
         return
     fi
+    # The command must find the installed program, not one elsewhere on PATH.
+    local found
+    found=$(PATH="$root/bin:$PATH" command -v "${command%% *}")
+    if [ "$found" != "$root/bin/${command%% *}" ]; then
+        fail "the desktop entry's command '$command' does not run the installed program: '$found'"
+        return
+    fi
     start_display || return
     PATH="$root/bin:$PATH" QT_QPA_PLATFORM=xcb $command >"$work/app.log" 2>&1 &
     app_pid=$!
