@@ -1,0 +1,153 @@
+// One query's round trip, "DATA:POINts?" as the program polls it, against
+// the same running tq820-sim: through the control's sessions and through
+// bare streams that only write and read. Also what the simulator can answer
+// on one connection, against the least any server can do.
+#include <benchmark/benchmark.h>
+
+#include <exception>
+#include <string>
+
+#include "bench_support.h"
+#include "bench_registry.h"
+#include "corvalenlib/control.h"
+
+namespace tq::bench {
+namespace {
+
+const std::string kQuery = "DATA:POINts?";
+const std::string kQueryLine = kQuery + "\n";
+constexpr int kWarmUp = 50;
+constexpr int kPipelined = 50;  // queries per write in the capacity row
+
+std::string tcpResource(const Settings& settings) {
+    return "TCPIP::" + settings.host + "::" + std::to_string(settings.port) + "::SOCKET";
+}
+
+// A reading count as the instrument sends it: "+0", "+40".
+bool isCountReply(const std::string& reply) {
+    if (reply.size() < 3 || reply.front() != '+' || reply.back() != '\n') return false;
+    for (std::size_t i = 1; i + 1 < reply.size(); ++i) {
+        if (reply[i] < '0' || reply[i] > '9') return false;
+    }
+    return true;
+}
+
+template <typename Body>
+void guarded(benchmark::State& state, Body&& body) {
+    try {
+        body();
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+    }
+}
+
+void timeBare(benchmark::State& state, const std::string& row, BareStream& stream) {
+    std::string reply;
+    for (int i = 0; i < kWarmUp; ++i) {
+        stream.send(kQueryLine);
+        stream.readLine(reply);
+    }
+    Samples& samples = Samples::of(row);
+    samples.reserve(static_cast<std::size_t>(state.max_iterations));
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        stream.send(kQueryLine);
+        stream.readLine(reply);
+        samples.add(Clock::now() - start);
+    }
+    if (!isCountReply(reply)) state.SkipWithError(("unexpected reply: " + reply).c_str());
+}
+
+void timeControl(benchmark::State& state, const std::string& row, const std::string& resource) {
+    CorvalenLib::Control control;
+    control.OpenIO(resource);
+    std::int32_t count = -1;
+    for (int i = 0; i < kWarmUp; ++i) {
+        control.Output(kQuery);
+        control.Enter(count);
+    }
+    Samples& samples = Samples::of(row);
+    samples.reserve(static_cast<std::size_t>(state.max_iterations));
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        control.Output(kQuery);
+        control.Enter(count);
+        samples.add(Clock::now() - start);
+    }
+    if (count < 0) state.SkipWithError("no reading count read");
+}
+
+void tcpBare(benchmark::State& state, const Settings& settings, const std::string& row) {
+    guarded(state, [&] {
+        BareStream stream = BareStream::connectTcp(settings.host, settings.port);
+        timeBare(state, row, stream);
+    });
+}
+
+void tcpControl(benchmark::State& state, const Settings& settings, const std::string& row) {
+    guarded(state, [&] { timeControl(state, row, tcpResource(settings)); });
+}
+
+void serialBare(benchmark::State& state, const Settings& settings, const std::string& row) {
+    guarded(state, [&] {
+        BareStream stream = BareStream::openTerminal(settings.pty);
+        timeBare(state, row, stream);
+    });
+}
+
+void serialControl(benchmark::State& state, const Settings& settings, const std::string& row) {
+    guarded(state, [&] { timeControl(state, row, "ASRL" + settings.pty + "::INSTR"); });
+}
+
+// The bare client against a server that parses nothing: the kernel's floor.
+void tcpFloor(benchmark::State& state, const Settings& settings, const std::string& row) {
+    guarded(state, [&] {
+        LineResponder responder("+0\n");
+        BareStream stream = BareStream::connectTcp(settings.host, responder.port());
+        timeBare(state, row, stream);
+    });
+}
+
+// Many queries in one write: how fast the simulator answers when it never
+// waits for its client. A sample is one query's share of a batch.
+void tcpPipelined(benchmark::State& state, const Settings& settings, const std::string& row) {
+    guarded(state, [&] {
+        BareStream stream = BareStream::connectTcp(settings.host, settings.port);
+        std::string batch;
+        for (int i = 0; i < kPipelined; ++i) batch += kQueryLine;
+        std::string reply;
+        Samples& samples = Samples::of(row);
+        for (auto _ : state) {
+            const auto start = Clock::now();
+            stream.send(batch);
+            for (int i = 0; i < kPipelined; ++i) stream.readLine(reply);
+            samples.add((Clock::now() - start) / kPipelined);
+        }
+        state.SetItemsProcessed(state.iterations() * kPipelined);
+        if (!isCountReply(reply)) state.SkipWithError(("unexpected reply: " + reply).c_str());
+    });
+}
+
+using Body = void (*)(benchmark::State&, const Settings&, const std::string&);
+
+void addRoundTrip(const char* row, Body body, const Settings& settings, int iterations) {
+    benchmark::RegisterBenchmark(row, body, settings, std::string(row))
+        ->Iterations(iterations)
+        ->Repetitions(settings.repetitions)
+        ->Unit(benchmark::kMicrosecond);
+}
+
+}  // namespace
+
+void registerExchangeBenchmarks(const Settings& settings) {
+    addRoundTrip("tcp/bare", tcpBare, settings, settings.roundTrips);
+    addRoundTrip("tcp/control", tcpControl, settings, settings.roundTrips);
+    addRoundTrip("tcp/floor", tcpFloor, settings, settings.roundTrips);
+    addRoundTrip("tcp/pipelined", tcpPipelined, settings, settings.roundTrips / 10 + 1);
+    if (!settings.pty.empty()) {
+        addRoundTrip("serial/bare", serialBare, settings, settings.roundTrips);
+        addRoundTrip("serial/control", serialControl, settings, settings.roundTrips);
+    }
+}
+
+}  // namespace tq::bench

@@ -1,0 +1,164 @@
+"""The benchmark table: samples in, one table with the goals judged out.
+
+Samples are "row microseconds" lines (tq820-bench and
+pyvisa_round_trips.py write them). Everything here is pure, so that the
+figures and the verdicts can be checked without running anything.
+"""
+import math
+import statistics
+from dataclasses import dataclass
+
+ROUND_TRIP_ROWS = [
+    ("tcp/bare", "TCP, bare socket (the floor)"),
+    ("tcp/control", "TCP, control"),
+    ("tcp/pyvisa", "TCP, PyVISA (pyvisa-py)"),
+    ("serial/bare", "serial pty, bare terminal"),
+    ("serial/control", "serial pty, control"),
+    ("serial/pyvisa", "serial pty, PyVISA (pyvisa-py)"),
+]
+
+MAX_CONTROL_OVER_BARE = 1.10
+MIN_SIM_SHARE_OF_FLOOR = 0.80
+MAX_RUN_OVERHEAD_MS = 50.0
+MAX_STARTUP_MS = 300.0
+MAX_PEAK_MIB = 80.0
+
+
+@dataclass
+class Summary:
+    count: int
+    median: float
+    p99: float
+    mean: float
+    largest: float
+
+
+@dataclass
+class Goal:
+    text: str
+    measured: str
+    met: bool
+
+
+def read_samples(lines, into=None):
+    """Pools "row value" lines into {row: [values]}; raises ValueError on a
+    line that is not one."""
+    rows = {} if into is None else into
+    for number, line in enumerate(lines, 1):
+        if not line.strip():
+            continue
+        parts = line.split()
+        if len(parts) != 2:
+            raise ValueError(f"sample line {number} is not 'row value': {line!r}")
+        value = float(parts[1])
+        if not math.isfinite(value) or value < 0:
+            raise ValueError(f"sample line {number} holds no time: {line!r}")
+        rows.setdefault(parts[0], []).append(value)
+    return rows
+
+
+def percentile(values, fraction):
+    """Nearest rank: the smallest value with at least fraction of all values
+    at or below it."""
+    if not values:
+        raise ValueError("no samples")
+    ordered = sorted(values)
+    rank = max(1, math.ceil(fraction * len(ordered)))
+    return ordered[rank - 1]
+
+
+def summarize(values):
+    return Summary(len(values), statistics.median(values), percentile(values, 0.99),
+                   statistics.fmean(values), max(values))
+
+
+def ratio(top, bottom):
+    """(median ratio, p99 ratio) of two summaries."""
+    return top.median / bottom.median, top.p99 / bottom.p99
+
+
+def judge(rows, startup_ms=None, peak_mib=None):
+    """The goals, each with what was measured and whether it was met; a goal
+    whose figures are missing is not met."""
+    s = {name: summarize(values) for name, values in rows.items() if values}
+    goals = []
+
+    def both(pair):
+        return f"median {pair[0]:.2f}x, p99 {pair[1]:.2f}x"
+
+    if "tcp/control" in s and "tcp/bare" in s:
+        pair = ratio(s["tcp/control"], s["tcp/bare"])
+        goals.append(Goal(f"control within {MAX_CONTROL_OVER_BARE:.2f}x of the bare socket (TCP)",
+                          both(pair), max(pair) <= MAX_CONTROL_OVER_BARE))
+    else:
+        goals.append(Goal("control within 1.10x of the bare socket (TCP)", "not measured", False))
+    for kind in ("tcp", "serial"):
+        control, peer = s.get(f"{kind}/control"), s.get(f"{kind}/pyvisa")
+        label = "TCP" if kind == "tcp" else "serial"
+        if control and peer:
+            pair = ratio(peer, control)
+            goals.append(Goal(f"faster than PyVISA ({label}): PyVISA / control > 1", both(pair),
+                              min(pair) > 1.0))
+        else:
+            goals.append(Goal(f"faster than PyVISA ({label})", "not measured", False))
+    if "tcp/bare" in s and "tcp/floor" in s:
+        share = s["tcp/floor"].median / s["tcp/bare"].median
+        goals.append(Goal(f"simulator >= {MIN_SIM_SHARE_OF_FLOOR:.0%} of the floor's rate, one connection",
+                          f"{share:.0%}", share >= MIN_SIM_SHARE_OF_FLOOR))
+    if "run/overhead" in s:
+        overhead = s["run/overhead"].median / 1000.0
+        goals.append(Goal(f"own overhead of a 40-reading run < {MAX_RUN_OVERHEAD_MS:.0f} ms",
+                          f"{overhead:.1f} ms (largest {s['run/overhead'].largest / 1000.0:.1f} ms)",
+                          overhead < MAX_RUN_OVERHEAD_MS))
+    if startup_ms:
+        median = statistics.median(startup_ms)
+        goals.append(Goal(f"start-up to the painted window < {MAX_STARTUP_MS:.0f} ms",
+                          f"{median:.0f} ms (largest {max(startup_ms):.0f} ms)", median < MAX_STARTUP_MS))
+    if peak_mib is not None:
+        goals.append(Goal(f"peak memory after a run < {MAX_PEAK_MIB:.0f} MiB", f"{peak_mib:.1f} MiB",
+                          peak_mib < MAX_PEAK_MIB))
+    return goals
+
+
+def format_table(rows, startup_ms=None, peak_mib=None, notes=()):
+    """The one table ./scripts/bench prints."""
+    s = {name: summarize(values) for name, values in rows.items() if values}
+    out = []
+    out.append('Query round trip "DATA:POINts?"        median us    p99 us   samples')
+    for name, label in ROUND_TRIP_ROWS:
+        if name in s:
+            out.append(f"  {label:<36}{s[name].median:>9.1f} {s[name].p99:>9.1f} {s[name].count:>9}")
+    out.append("Ratios                                    median       p99")
+    for top, bottom, label in (("tcp/control", "tcp/bare", "TCP control / bare"),
+                               ("tcp/pyvisa", "tcp/control", "TCP PyVISA / control"),
+                               ("serial/control", "serial/bare", "serial control / bare"),
+                               ("serial/pyvisa", "serial/control", "serial PyVISA / control")):
+        if top in s and bottom in s:
+            median, p99 = ratio(s[top], s[bottom])
+            out.append(f"  {label:<36}{median:>8.2f}x {p99:>8.2f}x")
+    out.append("Simulator, one TCP connection                 queries/s")
+    if "tcp/bare" in s:
+        out.append(f"  query after query (1 / bare median){1e6 / s['tcp/bare'].median:>19,.0f}")
+    if "tcp/floor" in s:
+        out.append(f"  least server, same client (the floor){1e6 / s['tcp/floor'].median:>17,.0f}")
+    if "tcp/bare" in s and "tcp/floor" in s:
+        out.append(f"  simulator / floor{s['tcp/floor'].median / s['tcp/bare'].median:>36.0%}")
+    if "tcp/pipelined" in s:
+        out.append(f"  pipelined, 50 queries a write{1e6 / s['tcp/pipelined'].median:>25,.0f}")
+    if "run/total" in s:
+        out.append(f"Whole 40-reading run ({s['run/total'].count} runs)                median ms  largest ms")
+        for name, label in (("run/total", "run, click to end"), ("run/overhead", "own overhead (run - control calls)")):
+            if name in s:
+                out.append(f"  {label:<36}{s[name].median / 1000:>9.1f} {s[name].largest / 1000:>11.1f}")
+        if "run/calls" in s:
+            out.append(f"  calls into the control per run{s['run/calls'].median:>14.0f}")
+    if startup_ms:
+        out.append(f"Start-up to painted window ({len(startup_ms)} starts)   median ms  largest ms")
+        out.append(f"  spawn to three lines shown{statistics.median(startup_ms):>27.0f} {max(startup_ms):>11.0f}")
+    if peak_mib is not None:
+        out.append(f"Peak memory after a run (VmHWM){peak_mib:>21.1f} MiB")
+    out.append("Goals")
+    for goal in judge(rows, startup_ms, peak_mib):
+        out.append(f"  [{'met' if goal.met else 'NOT MET':>7}] {goal.text}: {goal.measured}")
+    out.extend(notes)
+    return "\n".join(out)
