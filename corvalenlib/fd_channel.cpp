@@ -1,9 +1,11 @@
 #include "corvalenlib/fd_channel.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -34,6 +36,23 @@ void FdChannel::attach(int fd, Kind kind) {
     close();
     fd_ = fd;
     kind_ = kind;
+    armedTimeout_ = std::chrono::microseconds{0};
+    if (kind_ == Kind::Socket) {
+        // Reads block, bounded by SO_RCVTIMEO; writes stay non-blocking per call.
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    }
+}
+
+void FdChannel::armReceiveTimeout(Deadline deadline) {
+    using namespace std::chrono;
+    // Zero would mean "wait for ever"; a deadline already past gets 1 us.
+    const auto left = std::max(ceil<microseconds>(deadline - steady_clock::now()), microseconds{1});
+    if (left == armedTimeout_) return;
+    timeval limit{};
+    limit.tv_sec = static_cast<time_t>(duration_cast<seconds>(left).count());
+    limit.tv_usec = static_cast<suseconds_t>((left % seconds{1}).count());
+    if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) failOnError(errno, "setsockopt");
+    armedTimeout_ = left;
 }
 
 void FdChannel::close() noexcept {
@@ -65,8 +84,9 @@ void FdChannel::writeAll(std::string_view data, std::chrono::milliseconds timeou
     if (fd_ < 0) throw IoError("the connection is closed");
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!data.empty()) {
-        const ssize_t sent = kind_ == Kind::Socket ? ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL)
-                                                   : ::write(fd_, data.data(), data.size());
+        const ssize_t sent = kind_ == Kind::Socket
+                                 ? ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT)
+                                 : ::write(fd_, data.data(), data.size());
         if (sent >= 0) {
             data.remove_prefix(static_cast<std::size_t>(sent));
             continue;
@@ -79,12 +99,17 @@ void FdChannel::writeAll(std::string_view data, std::chrono::milliseconds timeou
     }
 }
 
-void FdChannel::receive() {
+bool FdChannel::receive(Deadline deadline) {
+    if (kind_ == Kind::Socket) {
+        armReceiveTimeout(deadline);
+    } else if (!waitFor(POLLIN, deadline)) {
+        return false;
+    }
     const auto space = buffer_.freeSpace();
     const ssize_t got = ::read(fd_, space.data(), space.size());
     if (got > 0) {
         buffer_.commit(static_cast<std::size_t>(got));
-        return;
+        return true;
     }
     if (got == 0) {
         if (buffer_.pending() > 0) {
@@ -93,7 +118,9 @@ void FdChannel::receive() {
         }
         throw IoError(kind_ == Kind::Socket ? "connection closed by the instrument" : "the serial line hung up");
     }
-    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) failOnError(errno, "read");
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return std::chrono::steady_clock::now() < deadline;
+    if (errno != EINTR) failOnError(errno, "read");
+    return true;
 }
 
 void FdChannel::readReply(std::string& reply, std::chrono::milliseconds timeout) {
@@ -105,12 +132,11 @@ void FdChannel::readReply(std::string& reply, std::chrono::milliseconds timeout)
             buffer_.clear();
             throw IoError("reply longer than " + describeSize(buffer_.maxReply()) + " without a line end");
         }
-        if (!waitFor(POLLIN, deadline)) {
+        if (!receive(deadline)) {
             if (buffer_.pending() == 0) throw TimeoutError("no reply within " + describeDuration(timeout));
             throw TimeoutError("no line end within " + describeDuration(timeout) + " (" +
                                std::to_string(buffer_.pending()) + " bytes of the reply received)");
         }
-        receive();
         if (buffer_.takeReply(reply)) return;
     }
 }
@@ -121,7 +147,8 @@ void FdChannel::discardInput() {
     char scratch[4096];
     // Bounded, so that an instrument that never stops talking cannot hold us.
     for (std::size_t dropped = 0; dropped < kMaxDiscard;) {
-        const ssize_t got = ::read(fd_, scratch, sizeof scratch);
+        const ssize_t got = kind_ == Kind::Socket ? ::recv(fd_, scratch, sizeof scratch, MSG_DONTWAIT)
+                                                  : ::read(fd_, scratch, sizeof scratch);
         if (got > 0) {
             dropped += static_cast<std::size_t>(got);
             continue;

@@ -34,12 +34,17 @@ private:
     using Deadline = std::chrono::steady_clock::time_point;
 
     [[nodiscard]] bool waitFor(short events, Deadline deadline) const;
-    // Reads once into the buffer; raises when the peer has gone.
-    void receive();
+    // Reads once into the buffer; false when nothing came in time. Raises
+    // when the peer has gone.
+    bool receive(Deadline deadline);
+    // Sockets block in read with the kernel's receive time-out set to what
+    // is left until deadline: one system call per reply in the common case.
+    void armReceiveTimeout(Deadline deadline);
     [[noreturn]] void failOnError(int error, std::string_view operation) const;
 
     int fd_ = -1;
     Kind kind_ = Kind::Socket;
+    std::chrono::microseconds armedTimeout_{0};
     ReplyBuffer buffer_;
 };
 

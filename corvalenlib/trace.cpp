@@ -37,8 +37,7 @@ Trace Trace::fromEnvironment() {
     return Trace(setting != nullptr && std::string_view(setting) == "1", STDERR_FILENO);
 }
 
-void Trace::event(std::string_view resource, std::string_view what, std::string_view detail) const {
-    if (!on_) return;
+void Trace::writeLine(std::string_view resource, std::string_view what, std::string_view detail) const {
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
     std::string line = "corvalen-io " + std::to_string(micros.count()) + " ";
@@ -52,10 +51,6 @@ void Trace::event(std::string_view resource, std::string_view what, std::string_
         if (written <= 0) return;  // a trace must never break the I/O it watches
         rest.remove_prefix(static_cast<std::size_t>(written));
     }
-}
-
-void Trace::bytes(std::string_view resource, std::string_view what, std::string_view data) const {
-    if (on_) event(resource, what, "\"" + escapeBytes(data) + "\"");
 }
 
 }  // namespace CorvalenLib

@@ -18,11 +18,17 @@ public:
 
     [[nodiscard]] bool on() const { return on_; }
     // One line "corvalen-io <monotonic microseconds> <resource> <event> <detail>".
-    void event(std::string_view resource, std::string_view what, std::string_view detail = {}) const;
+    void event(std::string_view resource, std::string_view what, std::string_view detail = {}) const {
+        if (on_) writeLine(resource, what, detail);
+    }
     // As event, with detail shown as escaped bytes in quotes.
-    void bytes(std::string_view resource, std::string_view what, std::string_view data) const;
+    void bytes(std::string_view resource, std::string_view what, std::string_view data) const {
+        if (on_) writeLine(resource, what, "\"" + escapeBytes(data) + "\"");
+    }
 
 private:
+    void writeLine(std::string_view resource, std::string_view what, std::string_view detail) const;
+
     bool on_;
     int fd_;
 };

@@ -50,6 +50,7 @@ TEST_F(SerialControl, SetsTheLineToVisasDefaults) {
 }
 
 TEST_F(SerialControl, AssemblesAReplyArrivingByteByByte) {
+    control.setTimeout(10s);  // the time-out bounds the whole reply, and a loaded machine sleeps long
     std::jthread writer([&] { line.sendSlowly("+2.21974610E+01,+000000000.256,101\n", 1ms); });
     std::string reply;
     control.Enter(reply);

@@ -62,6 +62,7 @@ TEST_F(SocketControl, KeepsBytesAfterALineEndForTheNextReply) {
 }
 
 TEST_F(SocketControl, AssemblesAReplySentInManySmallPieces) {
+    control.setTimeout(10s);  // the time-out bounds the whole reply, and a loaded machine sleeps long
     control.Output("DATA:REMove? 1");
     const std::string reading = "+2.21974610E+01,+000000000.256,101\n";
     std::jthread writer([&] { peer.sendSlowly(reading, 2ms); });
