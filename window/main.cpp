@@ -3,6 +3,7 @@
 // communication failure, 2 after a failed instrument check, 3 after errors
 // reported by the instrument.
 #include <QApplication>
+#include <QIcon>
 
 #include <memory>
 
@@ -12,6 +13,9 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // Ties the window to its desktop entry and installed icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tq820-scan"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tq820-scan")));
     CorvalenExmpl window(std::make_unique<CorvalenLib::Control>(), tq::Platform::production());
     return QApplication::exec();
 }
