@@ -45,7 +45,7 @@ void FdChannel::attach(int fd, Kind kind) {
 
 void FdChannel::armReceiveTimeout(Deadline deadline) {
     using namespace std::chrono;
-    // Zero would mean "wait for ever"; a deadline already past gets 1 us.
+    // Zero would mean "wait for ever".
     const auto left = std::max(ceil<microseconds>(deadline - steady_clock::now()), microseconds{1});
     if (left == armedTimeout_) return;
     timeval limit{};
@@ -100,13 +100,17 @@ void FdChannel::writeAll(std::string_view data, std::chrono::milliseconds timeou
 }
 
 bool FdChannel::receive(Deadline deadline) {
-    if (kind_ == Kind::Socket) {
+    int flags = 0;
+    if (kind_ == Kind::Terminal) {
+        if (!waitFor(POLLIN, deadline)) return false;
+    } else if (std::chrono::steady_clock::now() >= deadline) {
+        flags = MSG_DONTWAIT;  // no time left: take only what is there
+    } else {
         armReceiveTimeout(deadline);
-    } else if (!waitFor(POLLIN, deadline)) {
-        return false;
     }
     const auto space = buffer_.freeSpace();
-    const ssize_t got = ::read(fd_, space.data(), space.size());
+    const ssize_t got = kind_ == Kind::Socket ? ::recv(fd_, space.data(), space.size(), flags)
+                                              : ::read(fd_, space.data(), space.size());
     if (got > 0) {
         buffer_.commit(static_cast<std::size_t>(got));
         return true;
