@@ -103,7 +103,7 @@ def judge(rows, startup_ms=None, peak_mib=None):
             goals.append(Goal(f"faster than PyVISA ({label})", "not measured", False))
     if "tcp/bare" in s and "tcp/floor" in s:
         share = s["tcp/floor"].median / s["tcp/bare"].median
-        goals.append(Goal(f"simulator >= {MIN_SIM_SHARE_OF_FLOOR:.0%} of the floor's rate, one connection",
+        goals.append(Goal(f"simulator >= {MIN_SIM_SHARE_OF_FLOOR:.0%} of a minimal server's rate, one connection",
                           f"{share:.0%}", share >= MIN_SIM_SHARE_OF_FLOOR))
     if "run/overhead" in s:
         overhead = s["run/overhead"].median / 1000.0
@@ -140,9 +140,9 @@ def format_table(rows, startup_ms=None, peak_mib=None, notes=()):
     if "tcp/bare" in s:
         out.append(f"  query after query (1 / bare median){1e6 / s['tcp/bare'].median:>19,.0f}")
     if "tcp/floor" in s:
-        out.append(f"  least server, same client (the floor){1e6 / s['tcp/floor'].median:>17,.0f}")
+        out.append(f"  minimal line server, same bare client{1e6 / s['tcp/floor'].median:>17,.0f}")
     if "tcp/bare" in s and "tcp/floor" in s:
-        out.append(f"  simulator / floor{s['tcp/floor'].median / s['tcp/bare'].median:>36.0%}")
+        out.append(f"  simulator / minimal server{s['tcp/floor'].median / s['tcp/bare'].median:>27.0%}")
     if "tcp/pipelined" in s:
         out.append(f"  pipelined, 50 queries a write{1e6 / s['tcp/pipelined'].median:>25,.0f}")
     if "run/total" in s:
