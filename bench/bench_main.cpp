@@ -24,7 +24,8 @@ namespace {
 int positive(const char* option, const std::string& text) {
     std::size_t used = 0;
     const int value = std::stoi(text, &used);
-    if (used != text.size() || value <= 0) throw std::invalid_argument(std::string(option) + " wants a positive number");
+    if (used != text.size() || value <= 0)
+        throw std::invalid_argument(std::string(option) + " wants a positive number");
     return value;
 }
 
@@ -32,7 +33,8 @@ tq::bench::Settings parseSettings(int argc, char** argv, std::string& samplesPat
     tq::bench::Settings settings;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (i + 1 >= argc) throw std::invalid_argument("unknown option or missing value: " + option);
+        if (i + 1 >= argc)
+            throw std::invalid_argument("unknown option or missing value: " + option);
         const std::string value = argv[++i];
         if (option == "--tcp") {
             const auto colon = value.rfind(':');
@@ -76,7 +78,8 @@ int main(int argc, char** argv) {
     if (!samplesPath.empty()) {
         std::FILE* out = std::fopen(samplesPath.c_str(), "w");
         if (out == nullptr) {
-            std::fprintf(stderr, "tq820-bench: cannot write %s: %s\n", samplesPath.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "tq820-bench: cannot write %s: %s\n", samplesPath.c_str(),
+                         std::strerror(errno));
             return 1;
         }
         tq::bench::Samples::writeAll(out);

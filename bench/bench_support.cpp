@@ -1,12 +1,12 @@
 #include "bench_support.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
-#include <arpa/inet.h>
 
 #include <cerrno>
 #include <cstring>
@@ -62,7 +62,9 @@ Samples& Samples::of(const std::string& row) {
     return samples;
 }
 
-void Samples::reserve(std::size_t count) { micros_.reserve(micros_.size() + count); }
+void Samples::reserve(std::size_t count) {
+    micros_.reserve(micros_.size() + count);
+}
 
 void Samples::add(Clock::duration spent) {
     micros_.push_back(std::chrono::duration<double, std::micro>(spent).count());
@@ -70,7 +72,8 @@ void Samples::add(Clock::duration spent) {
 
 void Samples::writeAll(std::FILE* out) {
     for (const auto& [row, samples] : rows()) {
-        for (const double micros : samples.micros_) std::fprintf(out, "%s %.3f\n", row.c_str(), micros);
+        for (const double micros : samples.micros_)
+            std::fprintf(out, "%s %.3f\n", row.c_str(), micros);
     }
 }
 
@@ -108,7 +111,9 @@ BareStream::~BareStream() {
 BareStream::BareStream(BareStream&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), pending_(std::move(other.pending_)) {}
 
-void BareStream::send(std::string_view bytes) { writeAll(fd_, bytes); }
+void BareStream::send(std::string_view bytes) {
+    writeAll(fd_, bytes);
+}
 
 void BareStream::readLine(std::string& reply) {
     for (;;) {

@@ -7,8 +7,8 @@
 #include <exception>
 #include <string>
 
-#include "bench_support.h"
 #include "bench_registry.h"
+#include "bench_support.h"
 #include "corvalenlib/control.h"
 
 namespace tq::bench {

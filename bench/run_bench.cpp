@@ -142,15 +142,18 @@ void wholeRun(benchmark::State& state) {
         const auto spent = Clock::now() - start;
 
         state.PauseTiming();
-        if (!outcome.messages.empty() || outcome.endStatus != -1 || list->count() != kListedAfterRun) {
-            const std::string why = outcome.messages.empty() ? "the run did not list " +
-                                                                   std::to_string(kReadings) + " readings"
-                                                             : outcome.messages.front();
+        if (!outcome.messages.empty() || outcome.endStatus != -1 ||
+            list->count() != kListedAfterRun) {
+            const std::string why =
+                outcome.messages.empty()
+                    ? "the run did not list " + std::to_string(kReadings) + " readings"
+                    : outcome.messages.front();
             state.SkipWithError(why.c_str());
             break;
         }
         overhead.add(spent - exchanges.spent);
         total.add(spent);
+        // A count, carried in the same sample file as the times.
         calls.add(std::chrono::microseconds(exchanges.calls));
         state.ResumeTiming();
     }
@@ -161,8 +164,8 @@ void wholeRun(benchmark::State& state) {
 void registerRunBenchmark(const Settings& settings) {
     // The window's design-time address, routed to the simulator as an
     // operator would route it.
-    const std::string route =
-        "GPIB0::9::INSTR=TCPIP::" + settings.host + "::" + std::to_string(settings.port) + "::SOCKET";
+    const std::string route = "GPIB0::9::INSTR=TCPIP::" + settings.host +
+                              "::" + std::to_string(settings.port) + "::SOCKET";
     ::setenv("CORVALEN_IO_ALIASES", route.c_str(), 1);
     benchmark::RegisterBenchmark("run/whole", wholeRun)
         ->Iterations(settings.runs)

@@ -21,10 +21,14 @@ struct Canvas {
     std::vector<std::uint32_t> pixels;
 
     Canvas(int w, int h, std::uint32_t fill, int padding = 0)
-        : width(w), height(h), stride(w + padding), pixels(static_cast<std::size_t>(stride * h), fill) {}
+        : width(w),
+          height(h),
+          stride(w + padding),
+          pixels(static_cast<std::size_t>(stride * h), fill) {}
     void paint(int x0, int y0, int w, int h, std::uint32_t colour) {
         for (int y = y0; y < y0 + h; ++y) {
-            for (int x = x0; x < x0 + w; ++x) pixels[static_cast<std::size_t>(y * stride + x)] = colour;
+            for (int x = x0; x < x0 + w; ++x)
+                pixels[static_cast<std::size_t>(y * stride + x)] = colour;
         }
     }
     // A line of "text": glyph stems a few pixels apart over the line's height.
