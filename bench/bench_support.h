@@ -64,7 +64,8 @@ private:
 };
 
 // The least a server can do for one connection: answer every line it gets
-// with a fixed reply, blocking, no parsing. Serves one client and stops.
+// with a fixed reply, blocking, no parsing. Serves one client and stops;
+// that client must leave before the responder is destroyed.
 class LineResponder {
 public:
     explicit LineResponder(std::string reply);
