@@ -6,6 +6,8 @@
 //   --repetitions N      repetitions of each round-trip row
 //   --runs N             whole runs of the program
 //   --samples FILE       where every sample goes, "row microseconds" a line
+//   --server-cpu N       the simulator's processor, for the floor's server
+//   --row-prefix TEXT    put before every row's name
 // The window needs a platform plugin; offscreen does.
 #include <benchmark/benchmark.h>
 
@@ -49,6 +51,10 @@ tq::bench::Settings parseSettings(int argc, char** argv, std::string& samplesPat
             settings.repetitions = positive("--repetitions", value);
         } else if (option == "--runs") {
             settings.runs = positive("--runs", value);
+        } else if (option == "--server-cpu") {
+            settings.serverCpu = std::stoi(value);
+        } else if (option == "--row-prefix") {
+            settings.rowPrefix = value;
         } else if (option == "--samples") {
             samplesPath = value;
         } else {

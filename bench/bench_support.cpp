@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -133,7 +135,7 @@ void BareStream::readLine(std::string& reply) {
     }
 }
 
-LineResponder::LineResponder(std::string reply) : reply_(std::move(reply)) {
+LineResponder::LineResponder(std::string reply, int cpu) : reply_(std::move(reply)) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener_ < 0) fail("socket");
     sockaddr_in address = loopbackAddress("127.0.0.1", 0);
@@ -148,6 +150,13 @@ LineResponder::LineResponder(std::string reply) : reply_(std::move(reply)) {
     }
     port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { serve(); });
+    if (cpu >= 0) {
+        cpu_set_t only{};
+        CPU_ZERO(&only);
+        CPU_SET(static_cast<std::size_t>(cpu), &only);
+        // Placement is a wish: where it cannot be had, the row still runs.
+        ::pthread_setaffinity_np(thread_.native_handle(), sizeof only, &only);
+    }
 }
 
 LineResponder::~LineResponder() {

@@ -21,6 +21,10 @@ struct Settings {
     int roundTrips = 2000;  // per repetition of a round-trip row
     int repetitions = 5;
     int runs = 10;  // whole program runs
+    // The processor the simulator runs on, for the server that the floor
+    // row starts; -1 leaves its placement to the scheduler.
+    int serverCpu = -1;
+    std::string rowPrefix;  // put before every row's name
 };
 
 // Every sample of every row, pooled over repetitions, so that the median and
@@ -68,7 +72,8 @@ private:
 // that client must leave before the responder is destroyed.
 class LineResponder {
 public:
-    explicit LineResponder(std::string reply);
+    // cpu: the processor its thread runs on; -1 leaves it to the scheduler.
+    explicit LineResponder(std::string reply, int cpu = -1);
     ~LineResponder();
     LineResponder(const LineResponder&) = delete;
     LineResponder& operator=(const LineResponder&) = delete;

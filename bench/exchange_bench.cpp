@@ -102,7 +102,7 @@ void serialControl(benchmark::State& state, const Settings& settings, const std:
 // The bare client against a server that parses nothing: the kernel's floor.
 void tcpFloor(benchmark::State& state, const Settings& settings, const std::string& row) {
     guarded(state, [&] {
-        LineResponder responder("+0\n");
+        LineResponder responder("+0\n", settings.serverCpu);
         BareStream stream = BareStream::connectTcp(settings.host, responder.port());
         timeBare(state, row, stream);
     });
@@ -131,7 +131,8 @@ void tcpPipelined(benchmark::State& state, const Settings& settings, const std::
 using Body = void (*)(benchmark::State&, const Settings&, const std::string&);
 
 void addRoundTrip(const char* row, Body body, const Settings& settings, int iterations) {
-    benchmark::RegisterBenchmark(row, body, settings, std::string(row))
+    const std::string name = settings.rowPrefix + row;
+    benchmark::RegisterBenchmark(name.c_str(), body, settings, name)
         ->Iterations(iterations)
         ->Repetitions(settings.repetitions)
         ->Unit(benchmark::kMicrosecond);

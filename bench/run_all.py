@@ -64,13 +64,29 @@ def stop(process, grace=5.0):
             process.wait(grace)
 
 
+def pinned(cpu):
+    """A preexec_fn that puts the child on one processor (None: anywhere)."""
+    if cpu is None:
+        return None
+    return lambda: os.sched_setaffinity(0, {cpu})
+
+
+def placement():
+    """(simulator's CPU, clients' CPU): two different processors, so that
+    every row meets the same wake-up path; (None, None) on one processor.
+    Left to the scheduler, each connection lands by chance on one CPU or
+    two, and the two cost 20 or 60 us a round trip on an idle machine."""
+    cpus = sorted(os.sched_getaffinity(0))
+    return (cpus[0], cpus[1]) if len(cpus) >= 2 else (None, None)
+
+
 class Simulator:
-    def __init__(self, path, speed, transcript=None):
+    def __init__(self, path, speed, transcript=None, cpu=None):
         command = [path, "--tcp", "0", "--pty", "--speed", str(speed)]
         if transcript:
             command += ["--transcript", transcript]
         self.transcript = transcript
-        self.process = subprocess.Popen(command, stdout=subprocess.PIPE)
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, preexec_fn=pinned(cpu))
         self.tcp = self.pty = None
         for _ in range(2):
             kind, _, where = read_line(self.process.stdout, 20, "tq820-sim's start-up lines").partition(" ")
@@ -111,33 +127,46 @@ class Xvfb:
         stop(self.process)
 
 
-def round_trips(args, sim, out_dir, round_number):
-    """One round: tq820-bench and PyVISA, in the round's order."""
+def round_trips(args, sim, cpus, out_dir, round_number):
+    """One round: tq820-bench and PyVISA from the clients' CPU, and the TCP
+    rows once more from the simulator's own CPU; each round starts with
+    another of them."""
+    sim_cpu, client_cpu = cpus
     files = []
 
-    def native():
-        samples = os.path.join(out_dir, f"bench-{round_number}.txt")
-        log = os.path.join(out_dir, f"bench-{round_number}.log")
+    def native(name, cpu, *extra):
+        samples = os.path.join(out_dir, f"{name}-{round_number}.txt")
+        log = os.path.join(out_dir, f"{name}-{round_number}.log")
+        command = [os.path.join(args.build, "bench", "tq820-bench"), "--tcp", sim.tcp, "--pty", sim.pty,
+                   "--round-trips", str(args.round_trips), "--repetitions", str(args.repetitions),
+                   "--runs", str(args.runs), "--samples", samples,
+                   "--benchmark_enable_random_interleaving=true", *extra]
+        if sim_cpu is not None:
+            command += ["--server-cpu", str(sim_cpu)]
         with open(log, "w") as console:
-            done = subprocess.run(
-                [os.path.join(args.build, "bench", "tq820-bench"), "--tcp", sim.tcp, "--pty", sim.pty,
-                 "--round-trips", str(args.round_trips), "--repetitions", str(args.repetitions),
-                 "--runs", str(args.runs), "--samples", samples,
-                 "--benchmark_enable_random_interleaving=true"],
-                env=dict(os.environ, QT_QPA_PLATFORM="offscreen"), stdout=console,
-                stderr=subprocess.STDOUT, timeout=900)
+            done = subprocess.run(command, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"), stdout=console,
+                                  stderr=subprocess.STDOUT, timeout=900, preexec_fn=pinned(cpu))
         if done.returncode != 0 or "ERROR OCCURRED" in open(log).read():
             raise BenchError(f"tq820-bench failed; see {log}")
         files.append(samples)
+
+    def apart():
+        native("bench", client_cpu)
+
+    def together():
+        native("bench-same-cpu", sim_cpu, "--row-prefix", "same-cpu/",
+               "--benchmark_filter=^same-cpu/tcp/(bare|control)/")
 
     def pyvisa():
         samples = os.path.join(out_dir, f"pyvisa-{round_number}.txt")
         subprocess.run([sys.executable, os.path.join(HERE, "pyvisa_round_trips.py"), "--tcp", sim.tcp,
                         "--pty", sim.pty, "--round-trips", str(args.round_trips * args.repetitions),
-                        "--samples", samples], check=True, timeout=900)
+                        "--samples", samples], check=True, timeout=900, preexec_fn=pinned(client_cpu))
         files.append(samples)
 
-    for step in ((native, pyvisa) if round_number % 2 else (pyvisa, native)):
+    steps = [apart, pyvisa] + ([together] if sim_cpu is not None else [])
+    first = round_number % len(steps)
+    for step in steps[first:] + steps[:first]:
         step()
     return files
 
@@ -238,11 +267,12 @@ def main():
     os.makedirs(out_dir, exist_ok=True)
 
     load_before = os.getloadavg()[0]
-    sim = Simulator(os.path.join(args.build, "sim", "tq820-sim"), 10000)
+    cpus = placement()
+    sim = Simulator(os.path.join(args.build, "sim", "tq820-sim"), 10000, cpu=cpus[0])
     try:
         files = []
         for number in range(1, args.rounds + 1):
-            files += round_trips(args, sim, out_dir, number)
+            files += round_trips(args, sim, cpus, out_dir, number)
     finally:
         sim.close()
     startups, peak = from_outside(args, out_dir)
@@ -254,6 +284,10 @@ def main():
             report.read_samples(lines, rows)
     print(f"tq820 benchmarks: {os.cpu_count()} cores, load average {load_before:.2f} before, "
           f"{load_after:.2f} after; simulator at --speed 10000; samples in {out_dir}")
+    if cpus[0] is not None:
+        print(f"simulator on CPU {cpus[0]}, clients on CPU {cpus[1]} (the rows marked so: on CPU {cpus[0]} too)")
+    else:
+        print("one processor: client and simulator share it")
     print(report.format_table(rows, startups, peak))
     return 0
 

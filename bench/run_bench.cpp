@@ -122,10 +122,10 @@ Platform recordingPlatform(RunOutcome& outcome) {
         }};
 }
 
-void wholeRun(benchmark::State& state) {
-    Samples& overhead = Samples::of("run/overhead");
-    Samples& total = Samples::of("run/total");
-    Samples& calls = Samples::of("run/calls");
+void wholeRun(benchmark::State& state, const std::string& prefix) {
+    Samples& overhead = Samples::of(prefix + "run/overhead");
+    Samples& total = Samples::of(prefix + "run/total");
+    Samples& calls = Samples::of(prefix + "run/calls");
     for (auto _ : state) {
         state.PauseTiming();
         ExchangeTime exchanges;
@@ -167,7 +167,8 @@ void registerRunBenchmark(const Settings& settings) {
     const std::string route = "GPIB0::9::INSTR=TCPIP::" + settings.host +
                               "::" + std::to_string(settings.port) + "::SOCKET";
     ::setenv("CORVALEN_IO_ALIASES", route.c_str(), 1);
-    benchmark::RegisterBenchmark("run/whole", wholeRun)
+    benchmark::RegisterBenchmark((settings.rowPrefix + "run/whole").c_str(), wholeRun,
+                                 settings.rowPrefix)
         ->Iterations(settings.runs)
         ->Unit(benchmark::kMillisecond);
 }

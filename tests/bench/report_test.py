@@ -57,6 +57,14 @@ class Verdicts(unittest.TestCase):
         at_limit = rows_with(**dict(self.GOOD, tcp_control=55.0))  # 1.10x exactly
         self.assertTrue(verdicts(at_limit)["control within 1.10x of the bare socket"])
 
+        # Every placement measured must meet it, the same-CPU one too.
+        same_cpu_slow = rows_with(**self.GOOD)
+        same_cpu_slow["same-cpu/tcp/bare"] = [20.0] * 100
+        same_cpu_slow["same-cpu/tcp/control"] = [23.0] * 100  # 1.15x
+        self.assertFalse(verdicts(same_cpu_slow)["control within 1.10x of the bare socket"])
+        same_cpu_slow["same-cpu/tcp/control"] = [21.0] * 100
+        self.assertTrue(verdicts(same_cpu_slow)["control within 1.10x of the bare socket"])
+
         # The median alone is not enough: a control with a worse tail fails.
         tail = rows_with(**self.GOOD)
         tail["tcp/control"] = [53.0] * 98 + [80.0, 80.0]
