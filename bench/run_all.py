@@ -6,7 +6,10 @@ DIR is a build with -DTQ_BUILD_BENCH=ON (./scripts/bench uses the release
 preset). The round trips run in rounds: each round runs tq820-bench (its
 rows interleaved at random) and PyVISA, in alternating order, so that a
 slow moment of the machine falls on every row alike; the samples of all
-rounds are pooled. Start-up and peak memory are measured from outside, on a
+rounds are pooled. The simulator runs on one processor and the clients on
+another; the TCP rows run once more from the simulator's own processor, the
+cheapest round trip there is, against which the control's own cost shows
+most. Start-up and peak memory are measured from outside, on a
 private Xvfb, against a second simulator that keeps a transcript (the first
 keeps none, as a transcript costs a write per line).
 """
