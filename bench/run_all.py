@@ -16,8 +16,6 @@ keeps none, as a transcript costs a write per line).
 import argparse
 import os
 import select
-import shutil
-import signal
 import subprocess
 import sys
 import tempfile
