@@ -16,7 +16,7 @@ namespace {
 
 const std::string kQuery = "DATA:POINts?";
 const std::string kQueryLine = kQuery + "\n";
-constexpr int kWarmUp = 50;
+constexpr int kWarmUp = 20;
 constexpr int kPipelined = 50;  // queries per write in the capacity row
 
 std::string tcpResource(const Settings& settings) {

@@ -256,14 +256,16 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--out", help="where samples and logs go (default: a fresh folder in DIR)")
     parser.add_argument("--rounds", type=int, default=10)
-    parser.add_argument("--round-trips", type=int, default=500, help="per repetition of a row")
-    parser.add_argument("--repetitions", type=int, default=6, help="of each row in a round")
+    # Many short repetitions, interleaved: a burst of other work then lands
+    # on every row alike instead of on one row's long stretch.
+    parser.add_argument("--round-trips", type=int, default=100, help="per repetition of a row")
+    parser.add_argument("--repetitions", type=int, default=30, help="of each row in a round")
     parser.add_argument("--runs", type=int, default=3, help="whole runs per round")
     parser.add_argument("--starts", type=int, default=10)
     parser.add_argument("--quick", action="store_true", help="few samples: checks that everything runs")
     args = parser.parse_args()
     if args.quick:
-        args.rounds, args.round_trips, args.repetitions, args.runs, args.starts = 1, 300, 1, 2, 2
+        args.rounds, args.round_trips, args.repetitions, args.runs, args.starts = 1, 100, 3, 2, 2
     out_dir = args.out or tempfile.mkdtemp(prefix="bench-", dir=args.build)
     os.makedirs(out_dir, exist_ok=True)
 
