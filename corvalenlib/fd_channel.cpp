@@ -59,6 +59,7 @@ void FdChannel::close() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     buffer_.clear();
+    inOverlongReply_ = false;
 }
 
 bool FdChannel::waitFor(short events, Deadline deadline) const {
@@ -129,11 +130,13 @@ bool FdChannel::receive(Deadline deadline) {
 
 void FdChannel::readReply(std::string& reply, std::chrono::milliseconds timeout) {
     if (fd_ < 0) throw IoError("the connection is closed");
-    if (buffer_.takeReply(reply)) return;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    if (inOverlongReply_) skipRestOfOverlongReply(deadline, timeout);
+    if (buffer_.takeReply(reply)) return;
     for (;;) {
         if (buffer_.freeSpace().empty()) {
             buffer_.clear();
+            inOverlongReply_ = true;
             throw IoError("reply longer than " + describeSize(buffer_.maxReply()) + " without a line end");
         }
         if (!receive(deadline)) {
@@ -143,6 +146,15 @@ void FdChannel::readReply(std::string& reply, std::chrono::milliseconds timeout)
         }
         if (buffer_.takeReply(reply)) return;
     }
+}
+
+void FdChannel::skipRestOfOverlongReply(Deadline deadline, std::chrono::milliseconds timeout) {
+    while (!buffer_.dropThroughLineEnd()) {
+        if (!receive(deadline)) {
+            throw TimeoutError("the rest of an over-long reply did not end within " + describeDuration(timeout));
+        }
+    }
+    inOverlongReply_ = false;
 }
 
 void FdChannel::discardInput() {

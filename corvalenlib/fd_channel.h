@@ -41,11 +41,15 @@ private:
     // is left until deadline: one system call per reply in the common case.
     void armReceiveTimeout(Deadline deadline);
     [[noreturn]] void failOnError(int error, std::string_view operation) const;
+    // Drops the rest of a reply that overran the cap, so that its tail is
+    // never handed out as the next reply.
+    void skipRestOfOverlongReply(Deadline deadline, std::chrono::milliseconds timeout);
 
     int fd_ = -1;
     Kind kind_ = Kind::Socket;
     std::chrono::microseconds armedTimeout_{0};
     ReplyBuffer buffer_;
+    bool inOverlongReply_ = false;
 };
 
 }  // namespace CorvalenLib

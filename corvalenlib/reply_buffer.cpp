@@ -26,6 +26,19 @@ bool ReplyBuffer::takeReply(std::string& reply) {
     return true;
 }
 
+bool ReplyBuffer::dropThroughLineEnd() {
+    const char* const from = data_.data() + begin_;
+    const auto* lf = static_cast<const char*>(std::memchr(from, '\n', pending()));
+    if (lf == nullptr) {
+        clear();
+        return false;
+    }
+    begin_ += static_cast<std::size_t>(lf - from) + 1;
+    scanned_ = 0;
+    if (begin_ == end_) begin_ = end_ = 0;
+    return true;
+}
+
 void ReplyBuffer::takeAll(std::string& reply) {
     reply.assign(data_.data() + begin_, pending());
     clear();

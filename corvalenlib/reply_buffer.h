@@ -19,6 +19,9 @@ public:
     bool takeReply(std::string& reply);
     // Moves everything pending into reply: a bus end marker ended the reply.
     void takeAll(std::string& reply);
+    // Drops pending bytes through the first LF and says whether there was
+    // one; without one, drops everything pending.
+    bool dropThroughLineEnd();
 
     // Room to receive into, never more than the cap allows; empty when the
     // pending bytes already reach the cap without a line end.

@@ -5,7 +5,8 @@
 // Invariants: each Enter gives at most one reply: the next bytes of the
 // stream through the first LF, never more, never reordered, never lost; it
 // times out only when no whole reply has arrived; a reply longer than the
-// cap is refused, costing exactly the cap's bytes of the stream. Memory stays
+// cap is refused, and the rest of its line, through its LF, never comes out
+// as a reply of its own. Memory stays
 // bounded by the cap: one Enter allocates at most the buffer and the reply,
 // and what the reader keeps between calls never exceeds the cap.
 #include <sanitizer/allocator_interface.h>
@@ -95,6 +96,7 @@ public:
             pump();
             std::string reply;
             const Outcome outcome = readReply(reply);
+            if (skippingTail_) skipTail();
             if (outcome == Outcome::Reply) {
                 checkReply(reply);
                 return;
@@ -104,6 +106,7 @@ public:
                 TQ_FUZZ_CHECK(unread_.size() >= cap_);
                 TQ_FUZZ_CHECK(unread_.find('\n') >= cap_);
                 unread_.erase(0, cap_);
+                skippingTail_ = true;
                 return;
             }
             // Timed out or hung up with nothing more to come: no whole reply
@@ -157,6 +160,19 @@ private:
         return outcome;
     }
 
+    // After a reply over the cap the reader drops the rest of that line,
+    // through its LF, before it looks for the next reply; it drains the line
+    // while it looks, so with no LF in sight everything on the line is gone.
+    void skipTail() {
+        const std::size_t lf = unread_.find('\n');
+        if (lf == std::string::npos) {
+            unread_.clear();
+            return;
+        }
+        unread_.erase(0, lf + 1);
+        skippingTail_ = false;
+    }
+
     void checkReply(const std::string& reply) {
         TQ_FUZZ_CHECK(!reply.empty());
         TQ_FUZZ_CHECK(reply.find('\n') == reply.size() - 1);
@@ -187,6 +203,7 @@ private:
     FdChannel channel_;
     int peer_ = -1;
     bool hangUp_ = false;
+    bool skippingTail_ = false;  // a reply overran the cap; its tail is still to go
     std::size_t scripted_ = 0;
     std::string queued_;   // scripted, not yet taken by the line
     std::string unread_;   // on the line or in the reader, not yet handed out

@@ -190,6 +190,15 @@ TEST_F(SocketControl, StopsAnEndlessReplyAtTheCapWithoutWaitingForTheTimeout) {
     control.CloseIO();
 }
 
+TEST_F(SocketControl, NeverHandsOutTheTailOfAnOverlongReplyAsTheNextReply) {
+    std::jthread writer([&] { peer.send(std::string(1536 * 1024, 'x') + "\n+7\n"); });
+    std::string answer;
+    EXPECT_THROW(control.Enter(answer), IoError);
+    std::int32_t value = 0;
+    control.Enter(value);
+    EXPECT_EQ(value, 7);
+}
+
 TEST_F(SocketControl, PostResetCallDropsStaleInput) {
     peer.send("stale\nhalf a rep");
     std::this_thread::sleep_for(50ms);
