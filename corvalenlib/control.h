@@ -39,6 +39,9 @@ public:
     void setTimeout(std::chrono::milliseconds timeout);
     [[nodiscard]] std::chrono::milliseconds timeout() const { return limits_.timeout; }
     void setSerialSettings(const SerialSettings& settings) { serial_ = settings; }
+    // The window the selection dialog stands over; it may come into being
+    // after the control does.
+    void setDialogParent(QWidget* parent) { dialogParent_ = parent; }
     [[nodiscard]] const SerialSettings& serialSettings() const { return serial_; }
     // The canonical name of the open resource; empty when nothing is open.
     [[nodiscard]] const std::string& openResource() const { return name_; }

@@ -16,6 +16,9 @@ int main(int argc, char* argv[]) {
     // Ties the window to its desktop entry and installed icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("tq820-scan"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tq820-scan")));
-    CorvalenExmpl window(std::make_unique<CorvalenLib::Control>(), tq::Platform::production());
+    auto control = std::make_unique<CorvalenLib::Control>();
+    CorvalenLib::Control& io = *control;
+    CorvalenExmpl window(std::move(control), tq::Platform::production());
+    io.setDialogParent(&window);
     return QApplication::exec();
 }
