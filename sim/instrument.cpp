@@ -453,13 +453,17 @@ void Instrument::sre(Call& call) {
 
 // Bit 2: error queue not empty; bit 5: an enabled standard event; bit 6:
 // any enabled summary bit.
-void Instrument::stbQ(Call& call) {
-    expectCount(call, 0, 0);
+int Instrument::statusByte() const {
     int status = 0;
     if (!errors_.empty()) status |= 4;
     if ((eventStatus_ & eventEnable_) != 0) status |= 32;
     if ((status & serviceEnable_) != 0) status |= 64;
-    call.reply = nr1(status);
+    return status;
+}
+
+void Instrument::stbQ(Call& call) {
+    expectCount(call, 0, 0);
+    call.reply = nr1(statusByte());
 }
 
 void Instrument::tstQ(Call& call) {

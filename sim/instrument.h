@@ -87,6 +87,11 @@ public:
     void pushError(ScpiError error);
     void pushError(int number) { pushError(makeError(number)); }
     [[nodiscard]] const ErrorQueue& errorQueue() const { return errors_; }
+    // The status byte as "*STB?" reads it, for a serial poll (the bus
+    // message, not a query: it counts as none).
+    [[nodiscard]] int statusByte() const;
+    // Remote and local as the bus sets them (VXI-11 device_remote/_local).
+    void setRemote(bool remote) { remote_ = remote; }
     // Readings in memory now (the scan is brought up to the clock first).
     std::size_t storedReadings();
     [[nodiscard]] bool scanRunning() const { return scan_.has_value(); }

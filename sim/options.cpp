@@ -28,15 +28,15 @@ double positiveNumber(const std::string& option, const std::string& text) {
     return value;
 }
 
-void parseAddress(const std::string& text, SimulatorOptions& options) {
+void parseAddress(const std::string& option, const std::string& text, std::string& host,
+                  int& port) {
     const std::size_t colon = text.rfind(':');
     if (colon != std::string::npos) {
-        options.host = text.substr(0, colon);
-        if (options.host.empty())
-            throw OptionsError("--tcp wants [HOST:]PORT, not \"" + text + "\"");
+        host = text.substr(0, colon);
+        if (host.empty()) throw OptionsError(option + " wants [HOST:]PORT, not \"" + text + "\"");
     }
-    const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
-    options.port = static_cast<int>(wholeNumber("--tcp", port, 0, 65535));
+    const std::string number = colon == std::string::npos ? text : text.substr(colon + 1);
+    port = static_cast<int>(wholeNumber(option, number, 0, 65535));
 }
 
 }  // namespace
@@ -77,9 +77,24 @@ SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
             options.help = true;
         else if (option == "--tcp") {
             options.tcp = true;
-            parseAddress(value(), options);
+            parseAddress(option, value(), options.host, options.port);
         } else if (option == "--pty")
             options.pty = true;
+        else if (option == "--vxi11") {
+            options.vxi11 = true;
+            parseAddress(option, value(), options.vxi11Host, options.vxi11Port);
+        } else if (option == "--portmapper")
+            options.portmapper = true;
+        else if (option == "--gateway")
+            options.gateway = true;
+        else if (option == "--gpib-address")
+            options.gpibAddress = static_cast<int>(wholeNumber(option, value(), 0, 30));
+        else if (option == "--max-recv-size")
+            options.maxRecvSize = wholeNumber(option, value(), 1, 1 << 20);
+        else if (option == "--rpc-fragment")
+            options.rpcFragment = wholeNumber(option, value(), 1, 1 << 20);
+        else if (option == "--read-block")
+            options.readBlock = wholeNumber(option, value(), 1, 1 << 20);
         else if (option == "--speed")
             options.speed = positiveNumber(option, value());
         else if (option == "--seed")
@@ -112,11 +127,14 @@ SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
         else
             throw OptionsError("unknown option \"" + option + "\" (see --help)");
         if (hasInline && (option == "--pty" || option == "--help" || option == "--no-dmm" ||
-                          option == "--dmm-off")) {
+                          option == "--dmm-off" || option == "--portmapper" ||
+                          option == "--gateway")) {
             throw OptionsError(option + " takes no value");
         }
     }
-    if (!options.tcp && !options.pty) options.tcp = true;
+    if ((options.portmapper || options.gateway) && !options.vxi11)
+        throw OptionsError("--portmapper and --gateway go with --vxi11");
+    if (!options.tcp && !options.pty && !options.vxi11) options.tcp = true;
     return options;
 }
 
@@ -142,6 +160,12 @@ std::vector<std::string> describeFaults(const SimulatorOptions& options) {
         lines.push_back("garbage reply to query " + std::to_string(options.faults.garbageReply));
     if (options.faults.noLineEnd > 0)
         lines.push_back("no line end on query " + std::to_string(options.faults.noLineEnd));
+    if (options.rpcFragment > 0)
+        lines.push_back("RPC replies in fragments of " + std::to_string(options.rpcFragment) +
+                        " bytes");
+    if (options.readBlock > 0)
+        lines.push_back("device_read answers at most " + std::to_string(options.readBlock) +
+                        " bytes");
     if (instrument.stallAt > 0)
         lines.push_back("scan stalls at " + std::to_string(instrument.stallAt) + " readings");
     if (instrument.missingField > 0)
@@ -155,10 +179,17 @@ std::string usage() {
 A simulated TQ820A data-acquisition instrument with a TQ711A module in slot
 100, answering SCPI over TCP and/or a serial pseudo-terminal.
 
-Transports (at least one; TCP on 127.0.0.1:5025 when neither is given):
+Transports (at least one; TCP on 127.0.0.1:5025 when none is given):
   --tcp [HOST:]PORT     listen on HOST (default 127.0.0.1) and PORT; 0 picks a free port
   --pty                 open a pseudo-terminal and serve its slave device
-At start-up one line each is printed: "TCP HOST:PORT", "PTY /dev/pts/N".
+  --vxi11 [HOST:]PORT   serve the VXI-11 core channel (device "inst0") on HOST and PORT
+  --portmapper          answer portmapper GETPORT on TCP and UDP port 111 of the VXI-11
+                        host (needs root or a private network namespace)
+  --gateway             act as a LAN/GPIB gateway: the device is "gpib0,ADDRESS" and
+                        any other address is "device not accessible"
+  --gpib-address N      the instrument's GPIB primary address (default 9)
+At start-up one line each is printed: "TCP HOST:PORT", "PTY /dev/pts/N",
+"VXI11 HOST:PORT", "PORTMAPPER HOST:111".
 
 Behaviour:
   --speed X             run the instrument's clock X times faster (default 1)
@@ -175,6 +206,9 @@ Faults:
   --close-after N       close the connection after the Nth command line
   --garbage-reply N     answer the Nth query with garbage bytes
   --no-line-end N       send the reply to the Nth query without line end
+  --max-recv-size N     VXI-11: announce N as the link's maximum write (default 1024)
+  --rpc-fragment N      VXI-11: send each RPC reply in record fragments of N bytes
+  --read-block N        VXI-11: answer device_read with at most N bytes at a time
   --stall-at N          a scan stores no more than N readings
   --missing-field N     the Nth reading removed lacks its channel field
 Queries are counted from 1 over the simulator's lifetime.

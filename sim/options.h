@@ -19,6 +19,16 @@ struct SimulatorOptions {
     std::string transcript;
     bool help = false;
     int replyDelayMs = 0;
+    // VXI-11 core channel; a gateway serves the instrument as gpib0,<address>.
+    bool vxi11 = false;
+    std::string vxi11Host = "127.0.0.1";
+    int vxi11Port = 0;
+    bool portmapper = false;
+    bool gateway = false;
+    int gpibAddress = 9;
+    long maxRecvSize = 1024;  // announced by create_link; longer device_write data is refused
+    long rpcFragment = 0;     // split each RPC reply into fragments of this many bytes
+    long readBlock = 0;       // device_read returns at most this many bytes
     InstrumentOptions instrument;
     ConnectionFaults faults;
 };
