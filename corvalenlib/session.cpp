@@ -3,6 +3,7 @@
 #include "corvalenlib/gpib_session.h"
 #include "corvalenlib/serial_session.h"
 #include "corvalenlib/socket_session.h"
+#include "corvalenlib/vxi11_session.h"
 #include "io/corvalen.h"
 
 namespace CorvalenLib {
@@ -18,9 +19,8 @@ std::unique_ptr<Session> makeSession(const Resource& resource, const IoLimits& l
     if (const auto* gpib = std::get_if<GpibAddress>(&resource)) {
         return std::make_unique<GpibSession>(*gpib, limits);
     }
-    if (std::holds_alternative<VxiAddress>(resource)) {
-        throw IoError("VXI-11 instrument resources (TCPIP::host::INSTR) are not supported yet; "
-                      "use the instrument's raw socket port, TCPIP::host::port::SOCKET");
+    if (const auto* vxi = std::get_if<VxiAddress>(&resource)) {
+        return std::make_unique<Vxi11Session>(*vxi, limits);
     }
     throw IoError("USB instrument resources are not supported yet");
 }

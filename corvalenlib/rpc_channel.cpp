@@ -1,0 +1,203 @@
+// SPDX-License-Identifier: MIT
+#include "corvalenlib/rpc_channel.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "corvalenlib/errors.h"
+#include "corvalenlib/session.h"
+
+namespace CorvalenLib {
+namespace {
+
+constexpr std::size_t kInboxSize = 64 * 1024;
+
+int millisecondsUntil(RpcChannel::Deadline deadline) {
+    using namespace std::chrono;
+    const auto left = deadline - steady_clock::now();
+    if (left <= steady_clock::duration::zero()) return 0;
+    return static_cast<int>(ceil<milliseconds>(left).count());  // never wake before the deadline
+}
+
+struct AddressList {
+    addrinfo* head = nullptr;
+    ~AddressList() {
+        if (head != nullptr) ::freeaddrinfo(head);
+    }
+};
+
+// A connected socket, or -1 with the cause. Raises TimeoutError when the
+// peer neither accepts nor refuses by the deadline.
+int connectWithin(const addrinfo& candidate, const RpcChannel::Budget& budget, const std::string& peer,
+                  std::string& cause) {
+    const int fd = ::socket(candidate.ai_family, candidate.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                            candidate.ai_protocol);
+    if (fd < 0) {
+        cause = std::strerror(errno);
+        return -1;
+    }
+    int error = 0;
+    if (::connect(fd, candidate.ai_addr, candidate.ai_addrlen) != 0) {
+        error = errno;
+        if (error == EINPROGRESS) {
+            pollfd entry{fd, POLLOUT, 0};
+            int ready = 0;
+            while ((ready = ::poll(&entry, 1, millisecondsUntil(budget.deadline))) == 0 ||
+                   (ready < 0 && errno == EINTR)) {
+                if (ready == 0 && std::chrono::steady_clock::now() >= budget.deadline) {
+                    ::close(fd);
+                    throw TimeoutError("no connection to " + peer + " within " + describeDuration(budget.shown));
+                }
+            }
+            socklen_t length = sizeof error;
+            if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+        }
+    }
+    if (error != 0) {
+        cause = std::strerror(error);
+        ::close(fd);
+        return -1;
+    }
+    // Each call waits for its reply: send it at once.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // Receives block, bounded by SO_RCVTIMEO: one system call per reply.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
+RpcChannel::RpcChannel(std::string peer, std::size_t maxRecord)
+    : peer_(std::move(peer)),
+      // A client that starts again soon must not take its predecessor's late
+      // replies for its own.
+      nextXid_(static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid())),
+      assembler_(maxRecord) {}
+
+void RpcChannel::connect(const std::string& host, std::uint16_t port, const Budget& budget) {
+    close();
+    const auto service = std::to_string(port);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    AddressList addresses;
+    const int status = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses.head);
+    if (status != 0) throw IoError("cannot resolve host " + host + ": " + ::gai_strerror(status));
+    std::string cause = "no address";
+    for (const addrinfo* candidate = addresses.head; candidate != nullptr; candidate = candidate->ai_next) {
+        const int fd = connectWithin(*candidate, budget, peer_, cause);
+        if (fd >= 0) {
+            fd_ = fd;
+            return;
+        }
+    }
+    throw IoError("cannot connect to " + peer_ + " at " + host + " port " + service + ": " + cause);
+}
+
+void RpcChannel::close() noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    inboxBegin_ = inboxEnd_ = 0;
+    assembler_.reset();
+    armedTimeout_ = std::chrono::microseconds{0};
+}
+
+void RpcChannel::requireOpen() const {
+    if (fd_ < 0) throw IoError("the connection to " + peer_ + " is closed");
+}
+
+void RpcChannel::failOnError(int error, std::string_view operation) {
+    close();
+    if (error == EPIPE || error == ECONNRESET) throw IoError("connection closed by " + peer_);
+    throw IoError(std::string(operation) + " failed: " + std::strerror(error));
+}
+
+void RpcChannel::sendAll(std::string_view bytes, const Budget& budget) {
+    const std::size_t total = bytes.size();
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent >= 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+            continue;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) failOnError(errno, "send");
+        pollfd entry{fd_, POLLOUT, 0};
+        if (::poll(&entry, 1, millisecondsUntil(budget.deadline)) == 0 &&
+            std::chrono::steady_clock::now() >= budget.deadline) {
+            // Half a call on the line would garble every later one.
+            if (bytes.size() != total) close();
+            throw TimeoutError(peer_ + " took no input within " + describeDuration(budget.shown));
+        }
+    }
+}
+
+void RpcChannel::armReceiveTimeout(Deadline deadline) {
+    using namespace std::chrono;
+    const auto left = std::max(ceil<microseconds>(deadline - steady_clock::now()), microseconds{1});  // 0: for ever
+    if (left == armedTimeout_) return;
+    timeval limit{};
+    limit.tv_sec = static_cast<time_t>(duration_cast<seconds>(left).count());
+    limit.tv_usec = static_cast<suseconds_t>((left % seconds{1}).count());
+    if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) failOnError(errno, "setsockopt");
+    armedTimeout_ = left;
+}
+
+bool RpcChannel::receive(Deadline deadline) {
+    if (inbox_.empty()) inbox_.resize(kInboxSize);
+    int flags = 0;
+    if (std::chrono::steady_clock::now() >= deadline) {
+        flags = MSG_DONTWAIT;  // no time left: take only what is there
+    } else {
+        armReceiveTimeout(deadline);
+    }
+    const ssize_t got = ::recv(fd_, inbox_.data(), inbox_.size(), flags);
+    if (got > 0) {
+        inboxBegin_ = 0;
+        inboxEnd_ = static_cast<std::size_t>(got);
+        return true;
+    }
+    if (got == 0) {
+        close();
+        throw IoError("connection closed by " + peer_);
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return std::chrono::steady_clock::now() < deadline;
+    if (errno != EINTR) failOnError(errno, "receive");
+    return true;
+}
+
+std::string_view RpcChannel::awaitResults(std::uint32_t xid, const Budget& budget) {
+    if (assembler_.complete()) assembler_.next();
+    for (;;) {
+        while (!assembler_.complete() && inboxBegin_ < inboxEnd_) {
+            try {
+                inboxBegin_ += assembler_.feed({inbox_.data() + inboxBegin_, inboxEnd_ - inboxBegin_});
+            } catch (const IoError&) {
+                close();  // the record boundaries are lost: nothing later can be trusted
+                throw;
+            }
+        }
+        if (assembler_.complete()) {
+            if (const auto results = rpc::acceptedResults(assembler_.record(), xid)) return *results;
+            assembler_.next();
+            continue;
+        }
+        if (!receive(budget.deadline)) {
+            throw TimeoutError("no reply from " + peer_ + " within " + describeDuration(budget.shown));
+        }
+    }
+}
+
+}  // namespace CorvalenLib

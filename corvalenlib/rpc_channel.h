@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: MIT
+// One TCP connection that carries ONC RPC calls and their replies, every
+// wait bounded by a deadline on the monotonic clock. No threads and no RPC
+// library client: the connect, each send and each receive are our own
+// system calls, so none of them can wait past the deadline.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "corvalenlib/rpc_stream.h"
+
+namespace CorvalenLib {
+
+class RpcChannel {
+public:
+    using Deadline = std::chrono::steady_clock::time_point;
+
+    // When a wait ends and how error texts show its length.
+    struct Budget {
+        Deadline deadline;
+        std::chrono::milliseconds shown;
+    };
+
+    // peer names the server in error texts ("the portmapper").
+    RpcChannel(std::string peer, std::size_t maxRecord);
+    ~RpcChannel() { close(); }
+    RpcChannel(const RpcChannel&) = delete;
+    RpcChannel& operator=(const RpcChannel&) = delete;
+
+    // host is a name or an address, an IPv6 one without brackets.
+    void connect(const std::string& host, std::uint16_t port, const Budget& budget);
+    void close() noexcept;
+    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
+
+    // Sends one call and returns its results, valid until the next call.
+    // Replies to other calls, late ones given up on before, are dropped.
+    template <typename Encode>
+    std::string_view call(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
+                          std::size_t bodyLimit, Encode&& encode, const Budget& budget) {
+        requireOpen();
+        const std::uint32_t xid = nextXid_++;
+        outgoing_.clear();
+        rpc::appendCall(outgoing_, {xid, program, version, procedure}, bodyLimit, encode);
+        sendAll(outgoing_, budget);
+        return awaitResults(xid, budget);
+    }
+
+private:
+    void requireOpen() const;
+    void sendAll(std::string_view bytes, const Budget& budget);
+    std::string_view awaitResults(std::uint32_t xid, const Budget& budget);
+    // Reads once into the inbox; false when the deadline passed first.
+    bool receive(Deadline deadline);
+    void armReceiveTimeout(Deadline deadline);
+    [[noreturn]] void failOnError(int error, std::string_view operation);
+
+    std::string peer_;
+    int fd_ = -1;
+    std::uint32_t nextXid_;
+    std::string outgoing_;
+    std::vector<char> inbox_;
+    std::size_t inboxBegin_ = 0;
+    std::size_t inboxEnd_ = 0;
+    rpc::RecordAssembler assembler_;
+    std::chrono::microseconds armedTimeout_{0};
+};
+
+}  // namespace CorvalenLib
