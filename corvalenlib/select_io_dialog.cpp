@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QGroupBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include "corvalenlib/find_panel.h"
 #include "corvalenlib/resource.h"
 #include "io/corvalen.h"
 
@@ -65,6 +67,7 @@ SelectIoDialog::SelectIoDialog(QWidget* parent)
     resourceForm->addRow(tr("&Resource:"), resource_);
     layout->addLayout(resourceForm);
     layout->addWidget(problem_);
+    layout->addWidget(makeProbes(), 1);
     layout->addWidget(buttons);
 
     connect(interface_, &QComboBox::currentIndexChanged, pages_, &QStackedWidget::setCurrentIndex);
@@ -251,6 +254,37 @@ QString SelectIoDialog::problem() const {
 void SelectIoDialog::accept() {
     showProblem();
     if (problem().isEmpty()) QDialog::accept();
+}
+
+QWidget* SelectIoDialog::makeProbes() {
+    identify_ = new IdentifyBar;
+    identify_->setSource([this] { return resourceText(); }, [this] { return probeLimits_; },
+                         [this] { return serialSettings(); });
+    find_ = new FindPanel;
+    find_->setPlanSource([this] { return findPlan(); });
+    connect(find_, &FindPanel::resourcePicked, this, [this](const QString& resource) {
+        setResourceText(resource.toStdString());
+    });
+    connect(find_, &FindPanel::resourceTaken, this, &SelectIoDialog::accept);
+    connect(this, &QDialog::finished, find_, &FindPanel::stopSearch);
+    connect(this, &QDialog::finished, identify_, &IdentifyBar::cancel);
+    auto* box = new QGroupBox(tr("Instruments"));
+    auto* layout = new QVBoxLayout(box);
+    layout->addWidget(identify_);
+    layout->addWidget(find_, 1);
+    return box;
+}
+
+FindPlan SelectIoDialog::findPlan() const {
+    FindPlan plan;
+    plan.gpibBoard = gpibBoard_->value();
+    for (const auto& port : offeredSerialPorts()) plan.serialPorts.push_back(port.toStdString());
+    const auto typed = serialPort_->currentText().trimmed().toStdString();
+    if (!typed.empty() && std::find(plan.serialPorts.begin(), plan.serialPorts.end(), typed) == plan.serialPorts.end()) {
+        plan.serialPorts.push_back(typed);
+    }
+    plan.serial = serialSettings();
+    return plan;
 }
 
 }  // namespace CorvalenLib

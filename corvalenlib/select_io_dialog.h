@@ -6,13 +6,20 @@
 #include <QDialog>
 #include <string>
 
+#include "corvalenlib/finder.h"
 #include "corvalenlib/serial_settings.h"
+#include "corvalenlib/session.h"
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
 class QStackedWidget;
+
+namespace CorvalenLib {
+class FindPanel;
+class IdentifyBar;
+}  // namespace CorvalenLib
 
 namespace CorvalenLib {
 
@@ -45,6 +52,11 @@ public:
     // Why OK is refused; empty when the resource string is valid.
     [[nodiscard]] QString problem() const;
 
+    // The time-outs Identify and the search's probes are bounded by.
+    void setProbeLimits(const IoLimits& limits) { probeLimits_ = limits; }
+    [[nodiscard]] IdentifyBar& identifyBar() const { return *identify_; }
+    [[nodiscard]] FindPanel& findPanel() const { return *find_; }
+
 public slots:
     void accept() override;
 
@@ -53,6 +65,8 @@ private:
     QWidget* makeSerialPage();
     QWidget* makeSocketPage();
     void composeFromFields();
+    QWidget* makeProbes();
+    [[nodiscard]] FindPlan findPlan() const;
     void fillFieldsFrom(const QString& text);
     void showProblem();
 
@@ -70,6 +84,9 @@ private:
     QSpinBox* port_ = nullptr;
     QLineEdit* resource_;
     QLabel* problem_;
+    IdentifyBar* identify_ = nullptr;
+    FindPanel* find_ = nullptr;
+    IoLimits probeLimits_;
     bool filling_ = false;  // fields are being filled from the resource string
 };
 

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: MIT
+// Asking one resource who it is, as the selection dialog's Identify button
+// and its search do: open, "*IDN?", read the reply, close. Blocking, bounded
+// by the limits given; callers run it off the GUI thread.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "corvalenlib/resource.h"
+#include "corvalenlib/serial_settings.h"
+#include "corvalenlib/session.h"
+
+namespace CorvalenLib {
+
+// What Run would open for resource: aliases and board bindings applied.
+// Raises IoError for a malformed alias table or resource string.
+[[nodiscard]] Resource resolveForOpen(const std::string& resource);
+
+struct Identity {
+    bool answered = false;
+    bool timedOut = false;
+    // The reply without its line end, or the error with its cause.
+    std::string text;
+    std::chrono::milliseconds took{0};
+};
+
+// "*IDN?" to resource as Run would open it.
+[[nodiscard]] Identity identify(const std::string& resource, const IoLimits& limits, const SerialSettings& serial);
+
+// "*IDN?" to an already resolved resource.
+[[nodiscard]] Identity identifyResolved(const Resource& resource, const IoLimits& limits,
+                                        const SerialSettings& serial);
+
+// The answer of a Prologix GPIB-USB controller to "++ver" on the serial port
+// at path, e.g. "Prologix GPIB-USB Controller version 6.107"; nullopt when the
+// port does not answer so, within timeout. Writes to the port.
+[[nodiscard]] std::optional<std::string> prologixVersionAt(const std::string& path,
+                                                          std::chrono::milliseconds timeout);
+
+}  // namespace CorvalenLib
