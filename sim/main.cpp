@@ -3,6 +3,7 @@
 // options and wires the front ends to the shared core.
 
 #include "options.h"
+#include "prologix_front.h"
 #include "pty_front.h"
 #include "tcp_front.h"
 
@@ -67,6 +68,7 @@ void serve(const SimulatorOptions& options) {
         std::printf("PTY %s\n", pty->open().c_str());
         frontEnds.push_back(std::move(pty));
     }
+    openPrologixFronts(core, frontEnds);
     std::fflush(stdout);
 
     std::vector<FrontEnd*> driven;

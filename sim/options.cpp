@@ -89,6 +89,19 @@ SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
             options.gateway = true;
         else if (option == "--gpib-address")
             options.gpibAddress = static_cast<int>(wholeNumber(option, value(), 0, 30));
+        else if (option == "--gpib-secondary")
+            options.gpibSecondary = 96 + static_cast<int>(wholeNumber(option, value(), 0, 30));
+        else if (option == "--prologix-tcp") {
+            options.prologixTcp = true;
+            parseAddress(option, value(), options.prologixHost, options.prologixPort);
+        } else if (option == "--prologix-pty")
+            options.prologixPty = true;
+        else if (option == "--prologix-drop-read")
+            options.prologixFaults.dropRead = wholeNumber(option, value(), 1, kMany);
+        else if (option == "--prologix-late-read")
+            options.prologixFaults.lateRead = wholeNumber(option, value(), 1, kMany);
+        else if (option == "--prologix-cut-read")
+            options.prologixFaults.cutRead = wholeNumber(option, value(), 1, kMany);
         else if (option == "--max-recv-size")
             options.maxRecvSize = wholeNumber(option, value(), 1, 1 << 20);
         else if (option == "--rpc-fragment")
@@ -128,13 +141,15 @@ SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
             throw OptionsError("unknown option \"" + option + "\" (see --help)");
         if (hasInline && (option == "--pty" || option == "--help" || option == "--no-dmm" ||
                           option == "--dmm-off" || option == "--portmapper" ||
-                          option == "--gateway")) {
+                          option == "--gateway" || option == "--prologix-pty")) {
             throw OptionsError(option + " takes no value");
         }
     }
     if ((options.portmapper || options.gateway) && !options.vxi11)
         throw OptionsError("--portmapper and --gateway go with --vxi11");
-    if (!options.tcp && !options.pty && !options.vxi11) options.tcp = true;
+    if (!options.tcp && !options.pty && !options.vxi11 && !options.prologixTcp &&
+        !options.prologixPty)
+        options.tcp = true;
     return options;
 }
 
@@ -160,6 +175,15 @@ std::vector<std::string> describeFaults(const SimulatorOptions& options) {
         lines.push_back("garbage reply to query " + std::to_string(options.faults.garbageReply));
     if (options.faults.noLineEnd > 0)
         lines.push_back("no line end on query " + std::to_string(options.faults.noLineEnd));
+    const PrologixFaults& prologix = options.prologixFaults;
+    if (prologix.dropRead > 0)
+        lines.push_back("Prologix drops read " + std::to_string(prologix.dropRead));
+    if (prologix.lateRead > 0)
+        lines.push_back("Prologix answers read " + std::to_string(prologix.lateRead) +
+                        " past its read time-out");
+    if (prologix.cutRead > 0)
+        lines.push_back("Prologix loses the connection halfway through read " +
+                        std::to_string(prologix.cutRead));
     if (options.rpcFragment > 0)
         lines.push_back("RPC replies in fragments of " + std::to_string(options.rpcFragment) +
                         " bytes");
@@ -188,8 +212,14 @@ Transports (at least one; TCP on 127.0.0.1:5025 when none is given):
   --gateway             act as a LAN/GPIB gateway: the device is "gpib0,ADDRESS" and
                         any other address is "device not accessible"
   --gpib-address N      the instrument's GPIB primary address (default 9)
+  --gpib-secondary N    the instrument also has secondary address N (0 to 30)
+  --prologix-tcp [HOST:]PORT
+                        a Prologix GPIB-ETHERNET controller with the instrument on its
+                        bus, on HOST (default 127.0.0.1) and PORT; 0 picks a free port
+  --prologix-pty        a Prologix GPIB-USB controller on a pseudo-terminal
 At start-up one line each is printed: "TCP HOST:PORT", "PTY /dev/pts/N",
-"VXI11 HOST:PORT", "PORTMAPPER HOST:111".
+"VXI11 HOST:PORT", "PORTMAPPER HOST:111", "PRLGX-TCP HOST:PORT",
+"PRLGX-PTY /dev/pts/N".
 
 Behaviour:
   --speed X             run the instrument's clock X times faster (default 1)
@@ -209,6 +239,9 @@ Faults:
   --max-recv-size N     VXI-11: announce N as the link's maximum write (default 1024)
   --rpc-fragment N      VXI-11: send each RPC reply in record fragments of N bytes
   --read-block N        VXI-11: answer device_read with at most N bytes at a time
+  --prologix-drop-read N   Prologix: the Nth read (++read or ++auto) reads nothing
+  --prologix-late-read N   Prologix: the Nth read answers 2 s past its read time-out
+  --prologix-cut-read N    Prologix: the connection dies halfway through the Nth read
   --stall-at N          a scan stores no more than N readings
   --missing-field N     the Nth reading removed lacks its channel field
 Queries are counted from 1 over the simulator's lifetime.

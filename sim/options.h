@@ -2,6 +2,7 @@
 #pragma once
 
 #include "instrument.h"
+#include "prologix.h"
 #include "session.h"
 
 #include <stdexcept>
@@ -26,6 +27,13 @@ struct SimulatorOptions {
     bool portmapper = false;
     bool gateway = false;
     int gpibAddress = 9;
+    int gpibSecondary = 0;  // as Prologix writes it, 96..126; 0: none
+    // Prologix controllers with the instrument on their bus.
+    bool prologixTcp = false;
+    std::string prologixHost = "127.0.0.1";
+    int prologixPort = 1234;
+    bool prologixPty = false;
+    PrologixFaults prologixFaults;
     long maxRecvSize = 1024;  // announced by create_link; longer device_write data is refused
     long rpcFragment = 0;     // split each RPC reply into fragments of this many bytes
     long readBlock = 0;       // device_read returns at most this many bytes
