@@ -16,6 +16,7 @@ constexpr std::string_view kTcpipForm =
 constexpr std::string_view kUsbForm = "USB[board]::vendor::product::serial[::interface]::INSTR";
 constexpr int kMaxBoard = 99;
 constexpr int kMaxGpibAddress = 30;
+constexpr int kMaxLanDevice = 65535;
 
 class ResourceParser {
 public:
@@ -31,6 +32,7 @@ private:
                std::string_view form) const;
     bool lastFieldIs(std::string_view keyword) const;
     void requireHost(std::string_view host, std::string_view form) const;
+    std::string vxiDevice(std::string_view name) const;
 
     Resource parseGpib(std::string_view boardDigits);
     Resource parseSerial(std::string_view afterKeyword);
@@ -155,6 +157,40 @@ Resource ResourceParser::parseSerial(std::string_view afterKeyword) {
     return address;
 }
 
+// The LAN device name in its one spelling: "inst0", or "gpib0,9" and
+// "gpib0,9,3" for a GPIB instrument behind a LAN/GPIB gateway.
+std::string ResourceParser::vxiDevice(std::string_view name) const {
+    constexpr std::string_view kDeviceForm =
+        "TCPIP[board]::host[::device]::INSTR with device inst<n>, gpib<n>,<primary> or gpib<n>,<primary>,<secondary>";
+    if (startsWithIgnoringCase(name, "hislip")) {
+        fail("\"" + std::string(name) + "\" is a HiSLIP device, which this library does not speak; it speaks VXI-11",
+             kDeviceForm);
+    }
+    if (startsWithIgnoringCase(name, "inst")) {
+        return "inst" + std::to_string(number(name.substr(4), 0, kMaxLanDevice, "LAN device number", kDeviceForm));
+    }
+    if (!startsWithIgnoringCase(name, "gpib")) {
+        fail("device name \"" + std::string(name) + "\" is not inst<n> or gpib<n>,<address>", kDeviceForm);
+    }
+    std::vector<std::string_view> parts;
+    for (auto rest = name.substr(4);;) {
+        const auto comma = rest.find(',');
+        parts.push_back(rest.substr(0, comma));
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    if (parts.size() < 2 || parts.size() > 3) {
+        fail("device name \"" + std::string(name) + "\" is not gpib<n>,<primary>[,<secondary>]", kDeviceForm);
+    }
+    const int bus = parts[0].empty() ? 0 : number(parts[0], 0, kMaxBoard, "gateway bus", kDeviceForm);
+    std::string device = "gpib" + std::to_string(bus) + ",";
+    device += std::to_string(number(parts[1], 0, kMaxGpibAddress, "primary address", kDeviceForm));
+    if (parts.size() == 3) {
+        device += "," + std::to_string(number(parts[2], 0, kMaxGpibAddress, "secondary address", kDeviceForm));
+    }
+    return device;
+}
+
 Resource ResourceParser::parseTcpip(std::string_view boardDigits) {
     const int boardNumber = board(boardDigits, kTcpipForm);
     if (lastFieldIs("SOCKET") && fields_.size() == 3) {
@@ -169,8 +205,7 @@ Resource ResourceParser::parseTcpip(std::string_view boardDigits) {
         address.board = boardNumber;
         address.host = fields_[0];
         if (fields_.size() == 3) {
-            if (fields_[1].empty()) fail("empty device name", kTcpipForm);
-            address.device = fields_[1];
+            address.device = vxiDevice(fields_[1]);
         }
         return address;
     }

@@ -38,10 +38,11 @@ struct AddressList {
 
 // A connected socket, or -1 with the cause. Raises TimeoutError when the
 // peer neither accepts nor refuses by the deadline.
-int connectWithin(const addrinfo& candidate, const RpcChannel::Budget& budget, const std::string& peer,
-                  std::string& cause) {
-    const int fd = ::socket(candidate.ai_family, candidate.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                            candidate.ai_protocol);
+int connectWithin(const addrinfo& candidate, const RpcChannel::Budget& budget,
+                  const std::string& peer, std::string& cause) {
+    const int fd =
+        ::socket(candidate.ai_family, candidate.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                 candidate.ai_protocol);
     if (fd < 0) {
         cause = std::strerror(errno);
         return -1;
@@ -56,11 +57,13 @@ int connectWithin(const addrinfo& candidate, const RpcChannel::Budget& budget, c
                    (ready < 0 && errno == EINTR)) {
                 if (ready == 0 && std::chrono::steady_clock::now() >= budget.deadline) {
                     ::close(fd);
-                    throw TimeoutError("no connection to " + peer + " within " + describeDuration(budget.shown));
+                    throw TimeoutError("no connection to " + peer + " within " +
+                                       describeDuration(budget.shown));
                 }
             }
             socklen_t length = sizeof error;
-            if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+            if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+                error = errno;
         }
     }
     if (error != 0) {
@@ -82,7 +85,8 @@ RpcChannel::RpcChannel(std::string peer, std::size_t maxRecord)
     : peer_(std::move(peer)),
       // A client that starts again soon must not take its predecessor's late
       // replies for its own.
-      nextXid_(static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid())),
+      nextXid_(static_cast<std::uint32_t>(
+          std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid())),
       assembler_(maxRecord) {}
 
 void RpcChannel::connect(const std::string& host, std::uint16_t port, const Budget& budget) {
@@ -96,7 +100,8 @@ void RpcChannel::connect(const std::string& host, std::uint16_t port, const Budg
     const int status = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses.head);
     if (status != 0) throw IoError("cannot resolve host " + host + ": " + ::gai_strerror(status));
     std::string cause = "no address";
-    for (const addrinfo* candidate = addresses.head; candidate != nullptr; candidate = candidate->ai_next) {
+    for (const addrinfo* candidate = addresses.head; candidate != nullptr;
+         candidate = candidate->ai_next) {
         const int fd = connectWithin(*candidate, budget, peer_, cause);
         if (fd >= 0) {
             fd_ = fd;
@@ -146,12 +151,14 @@ void RpcChannel::sendAll(std::string_view bytes, const Budget& budget) {
 
 void RpcChannel::armReceiveTimeout(Deadline deadline) {
     using namespace std::chrono;
-    const auto left = std::max(ceil<microseconds>(deadline - steady_clock::now()), microseconds{1});  // 0: for ever
+    const auto left = std::max(ceil<microseconds>(deadline - steady_clock::now()),
+                               microseconds{1});  // 0: for ever
     if (left == armedTimeout_) return;
     timeval limit{};
     limit.tv_sec = static_cast<time_t>(duration_cast<seconds>(left).count());
     limit.tv_usec = static_cast<suseconds_t>((left % seconds{1}).count());
-    if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) failOnError(errno, "setsockopt");
+    if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0)
+        failOnError(errno, "setsockopt");
     armedTimeout_ = left;
 }
 
@@ -183,19 +190,22 @@ std::string_view RpcChannel::awaitResults(std::uint32_t xid, const Budget& budge
     for (;;) {
         while (!assembler_.complete() && inboxBegin_ < inboxEnd_) {
             try {
-                inboxBegin_ += assembler_.feed({inbox_.data() + inboxBegin_, inboxEnd_ - inboxBegin_});
+                inboxBegin_ +=
+                    assembler_.feed({inbox_.data() + inboxBegin_, inboxEnd_ - inboxBegin_});
             } catch (const IoError&) {
                 close();  // the record boundaries are lost: nothing later can be trusted
                 throw;
             }
         }
         if (assembler_.complete()) {
-            if (const auto results = rpc::acceptedResults(assembler_.record(), xid)) return *results;
+            if (const auto results = rpc::acceptedResults(assembler_.record(), xid))
+                return *results;
             assembler_.next();
             continue;
         }
         if (!receive(budget.deadline)) {
-            throw TimeoutError("no reply from " + peer_ + " within " + describeDuration(budget.shown));
+            throw TimeoutError("no reply from " + peer_ + " within " +
+                               describeDuration(budget.shown));
         }
     }
 }

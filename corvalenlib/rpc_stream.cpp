@@ -32,7 +32,8 @@ public:
     explicit WordReader(std::string_view bytes) : bytes_(bytes) {}
 
     std::uint32_t next() {
-        if (bytes_.size() < 4) throw IoError("truncated RPC reply (" + std::to_string(bytes_.size()) + " bytes left)");
+        if (bytes_.size() < 4)
+            throw IoError("truncated RPC reply (" + std::to_string(bytes_.size()) + " bytes left)");
         const auto* b = reinterpret_cast<const unsigned char*>(bytes_.data());
         bytes_.remove_prefix(4);
         return static_cast<std::uint32_t>(b[0]) << 24 | static_cast<std::uint32_t>(b[1]) << 16 |
@@ -53,17 +54,23 @@ private:
 
 [[noreturn]] void failAccepted(std::uint32_t status, WordReader& words) {
     switch (status) {
-    case 1: throw IoError("the server does not offer the program (PROG_UNAVAIL)");
-    case 2: {
-        const auto low = words.next();
-        const auto high = words.next();
-        throw IoError("the server offers only versions " + std::to_string(low) + " to " + std::to_string(high) +
-                      " of the program (PROG_MISMATCH)");
-    }
-    case 3: throw IoError("the server does not offer the procedure (PROC_UNAVAIL)");
-    case 4: throw IoError("the server could not decode the call's arguments (GARBAGE_ARGS)");
-    case 5: throw IoError("the server failed with a system error (SYSTEM_ERR)");
-    default: throw IoError("the server answered with unknown accept status " + std::to_string(status));
+        case 1:
+            throw IoError("the server does not offer the program (PROG_UNAVAIL)");
+        case 2: {
+            const auto low = words.next();
+            const auto high = words.next();
+            throw IoError("the server offers only versions " + std::to_string(low) + " to " +
+                          std::to_string(high) + " of the program (PROG_MISMATCH)");
+        }
+        case 3:
+            throw IoError("the server does not offer the procedure (PROC_UNAVAIL)");
+        case 4:
+            throw IoError("the server could not decode the call's arguments (GARBAGE_ARGS)");
+        case 5:
+            throw IoError("the server failed with a system error (SYSTEM_ERR)");
+        default:
+            throw IoError("the server answered with unknown accept status " +
+                          std::to_string(status));
     }
 }
 
@@ -71,14 +78,15 @@ private:
     if (status == 0) {
         const auto low = words.next();
         const auto high = words.next();
-        throw IoError("the server refused the call: it speaks RPC versions " + std::to_string(low) + " to " +
-                      std::to_string(high) + " (RPC_MISMATCH)");
+        throw IoError("the server refused the call: it speaks RPC versions " + std::to_string(low) +
+                      " to " + std::to_string(high) + " (RPC_MISMATCH)");
     }
     if (status == 1) {
-        throw IoError("the server refused the call's authentication (AUTH_ERROR " + std::to_string(words.next()) +
-                      ")");
+        throw IoError("the server refused the call's authentication (AUTH_ERROR " +
+                      std::to_string(words.next()) + ")");
     }
-    throw IoError("the server refused the call with unknown reject status " + std::to_string(status));
+    throw IoError("the server refused the call with unknown reject status " +
+                  std::to_string(status));
 }
 
 }  // namespace
@@ -86,16 +94,23 @@ private:
 namespace detail {
 
 void putHeader(char* at, const CallHeader& header) {
-    const std::uint32_t words[10] = {header.xid, kCall, kRpcVersion, header.program, header.version,
-                                     header.procedure, 0, 0, 0, 0};  // AUTH_NONE credentials and verifier
+    const std::uint32_t words[10] = {
+        header.xid, kCall, kRpcVersion, header.program, header.version, header.procedure, 0, 0,
+        0,          0};  // AUTH_NONE credentials and verifier
     for (std::size_t i = 0; i < 10; ++i) putWord(at + 4 * i, words[i]);
 }
 
-void putRecordMark(char* at, std::size_t length) { putWord(at, kLastFragment | static_cast<std::uint32_t>(length)); }
+void putRecordMark(char* at, std::size_t length) {
+    putWord(at, kLastFragment | static_cast<std::uint32_t>(length));
+}
 
-void failEncoding() { throw IoError("cannot encode the RPC call's arguments"); }
+void failEncoding() {
+    throw IoError("cannot encode the RPC call's arguments");
+}
 
-void failDecoding(std::string_view what) { throw IoError("malformed results in the reply to " + std::string(what)); }
+void failDecoding(std::string_view what) {
+    throw IoError("malformed results in the reply to " + std::string(what));
+}
 
 }  // namespace detail
 
@@ -130,10 +145,12 @@ void RecordAssembler::startFragment() {
     const std::size_t length = mark & ~kLastFragment;
     if (length > maxRecord_ - record_.size()) {
         throw IoError("RPC record longer than " + describeSize(maxRecord_) + " (a fragment of " +
-                      std::to_string(length) + " bytes after " + std::to_string(record_.size()) + ")");
+                      std::to_string(length) + " bytes after " + std::to_string(record_.size()) +
+                      ")");
     }
     if (++fragments_ > kMaxFragments) {
-        throw IoError("RPC record split into more than " + std::to_string(kMaxFragments) + " fragments");
+        throw IoError("RPC record split into more than " + std::to_string(kMaxFragments) +
+                      " fragments");
     }
     lastFragment_ = (mark & kLastFragment) != 0;
     fragmentLeft_ = length;
@@ -159,13 +176,16 @@ std::optional<std::string_view> acceptedResults(std::string_view record, std::ui
     WordReader words(record);
     if (words.next() != xid) return std::nullopt;
     const auto type = words.next();
-    if (type != kReply) throw IoError("RPC message of type " + std::to_string(type) + " where a reply belongs");
+    if (type != kReply)
+        throw IoError("RPC message of type " + std::to_string(type) + " where a reply belongs");
     const auto replyStatus = words.next();
     if (replyStatus == 1) failDenied(words.next(), words);
-    if (replyStatus != 0) throw IoError("RPC reply with unknown reply status " + std::to_string(replyStatus));
+    if (replyStatus != 0)
+        throw IoError("RPC reply with unknown reply status " + std::to_string(replyStatus));
     (void)words.next();  // the verifier's flavour: we sent none and check none
     const auto verifierLength = words.next();
-    if (verifierLength > kMaxAuthBytes) throw IoError("RPC reply with a verifier of " + std::to_string(verifierLength) + " bytes");
+    if (verifierLength > kMaxAuthBytes)
+        throw IoError("RPC reply with a verifier of " + std::to_string(verifierLength) + " bytes");
     words.skipOpaque(verifierLength);
     const auto acceptStatus = words.next();
     if (acceptStatus != 0) failAccepted(acceptStatus, words);

@@ -65,13 +65,15 @@ private:
 // answers some other call (a late answer to a call given up on). Raises
 // IoError when the record is no reply, or when the server refused the call
 // or could not carry it out, naming why.
-[[nodiscard]] std::optional<std::string_view> acceptedResults(std::string_view record, std::uint32_t xid);
+[[nodiscard]] std::optional<std::string_view> acceptedResults(std::string_view record,
+                                                              std::uint32_t xid);
 
 // Decodes results with an rpcgen routine; raises IoError naming what when
 // they do not decode or leave bytes over. Only for types that decode without
 // allocating (no variable-length fields).
 template <typename T>
-void decodeResults(std::string_view results, bool_t (*decode)(XDR*, T*), T& value, std::string_view what);
+void decodeResults(std::string_view results, bool_t (*decode)(XDR*, T*), T& value,
+                   std::string_view what);
 
 // --- implementation of the templates ---
 
@@ -84,7 +86,8 @@ void putRecordMark(char* at, std::size_t length);
 }  // namespace detail
 
 template <typename Encode>
-void appendCall(std::string& out, const CallHeader& header, std::size_t bodyLimit, Encode&& encode) {
+void appendCall(std::string& out, const CallHeader& header, std::size_t bodyLimit,
+                Encode&& encode) {
     const std::size_t start = out.size();
     out.resize(start + 4 + detail::kCallHeaderSize + bodyLimit);
     detail::putHeader(out.data() + start + 4, header);
@@ -103,10 +106,12 @@ void appendCall(std::string& out, const CallHeader& header, std::size_t bodyLimi
 }
 
 template <typename T>
-void decodeResults(std::string_view results, bool_t (*decode)(XDR*, T*), T& value, std::string_view what) {
+void decodeResults(std::string_view results, bool_t (*decode)(XDR*, T*), T& value,
+                   std::string_view what) {
     XDR stream;
     // A decoding stream only reads from its buffer.
-    xdrmem_create(&stream, const_cast<char*>(results.data()), static_cast<u_int>(results.size()), XDR_DECODE);
+    xdrmem_create(&stream, const_cast<char*>(results.data()), static_cast<u_int>(results.size()),
+                  XDR_DECODE);
     const bool decoded = decode(&stream, &value) != 0 && xdr_getpos(&stream) == results.size();
     xdr_destroy(&stream);
     if (!decoded) detail::failDecoding(what);

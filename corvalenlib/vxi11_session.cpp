@@ -58,7 +58,8 @@ std::string describeSize(std::size_t bytes) {
 }
 
 template <typename Results>
-Results decodeDeviceResults(std::string_view bytes, bool_t (*decode)(XDR*, Results*), std::string_view what) {
+Results decodeDeviceResults(std::string_view bytes, bool_t (*decode)(XDR*, Results*),
+                            std::string_view what) {
     Results results{};
     rpc::decodeResults(bytes, decode, results, what);
     return results;
@@ -85,13 +86,16 @@ std::string vxi11ErrorText(int code) {
                                                   {21, "invalid address"},
                                                   {23, "abort"},
                                                   {29, "channel already established"}}};
-    const auto* name = std::find_if(kNames.begin(), kNames.end(), [&](const Name& n) { return n.code == code; });
+    const auto* name =
+        std::find_if(kNames.begin(), kNames.end(), [&](const Name& n) { return n.code == code; });
     const std::string text = name == kNames.end() ? "unknown error" : name->text;
     return text + " (VXI-11 error " + std::to_string(code) + ")";
 }
 
 Vxi11Session::Vxi11Session(VxiAddress address, const IoLimits& limits)
-    : Session(limits), address_(std::move(address)), core_("the VXI-11 server", limits.maxReply + kRecordOverhead) {}
+    : Session(limits),
+      address_(std::move(address)),
+      core_("the VXI-11 server", limits.maxReply + kRecordOverhead) {}
 
 RpcChannel::Budget Vxi11Session::ioBudget() const {
     return budgetOf(limits().timeout + kDeviceTimeoutGrace, limits().timeout);
@@ -100,7 +104,8 @@ RpcChannel::Budget Vxi11Session::ioBudget() const {
 void Vxi11Session::checkDeviceError(int error, std::string_view operation) const {
     if (error == 0) return;
     const std::string text = std::string(operation) + ": " + vxi11ErrorText(error);
-    if (error == kErrorIoTimeout) throw TimeoutError(text + " after " + describeDuration(limits().timeout));
+    if (error == kErrorIoTimeout)
+        throw TimeoutError(text + " after " + describeDuration(limits().timeout));
     throw IoError(text);
 }
 
@@ -113,20 +118,23 @@ void Vxi11Session::open() {
     createLink(budget);
 }
 
-std::uint16_t Vxi11Session::askPortmapper(const std::string& host, const RpcChannel::Budget& budget) {
+std::uint16_t Vxi11Session::askPortmapper(const std::string& host,
+                                          const RpcChannel::Budget& budget) {
     RpcChannel portmapper("the portmapper", kRecordOverhead);
     portmapper.connect(host, kPortmapperPort, budget);
     const auto results = portmapper.call(
         kPortmapperProgram, kPortmapperVersion, kPortmapperGetPort, 16,
         [](XDR* stream) {
             u_int words[4] = {DEVICE_CORE, DEVICE_CORE_VERSION, kProtocolTcp, 0};
-            return std::all_of(std::begin(words), std::end(words), [&](u_int& word) { return xdr_u_int(stream, &word) != 0; });
+            return std::all_of(std::begin(words), std::end(words),
+                               [&](u_int& word) { return xdr_u_int(stream, &word) != 0; });
         },
         budget);
     u_int port = 0;
     rpc::decodeResults(results, xdr_u_int, port, "the portmapper's GETPORT");
     if (port == 0 || port > 65535) {
-        throw IoError("the portmapper at " + host + " knows no VXI-11 core channel (program 0x0607AF version 1 on TCP)" +
+        throw IoError("the portmapper at " + host +
+                      " knows no VXI-11 core channel (program 0x0607AF version 1 on TCP)" +
                       (port == 0 ? std::string() : ", it named port " + std::to_string(port)));
     }
     return static_cast<std::uint16_t>(port);
@@ -167,8 +175,8 @@ void Vxi11Session::write(std::string_view message) {
         const auto written = decodeDeviceResults(results, xdr_Device_WriteResp, "device_write");
         checkDeviceError(written.error, "device_write");
         if (written.size > block) {
-            throw IoError("device_write: the device took " + std::to_string(written.size) + " bytes of a block of " +
-                          std::to_string(block));
+            throw IoError("device_write: the device took " + std::to_string(written.size) +
+                          " bytes of a block of " + std::to_string(block));
         }
         // A device may take part of a block; the rest goes again.
         message.remove_prefix(written.size);
@@ -234,7 +242,8 @@ void Vxi11Session::readReply(std::string& reply) {
         if (pending_.size() >= limits().maxReply) {
             pending_.clear();
             inOverlongReply_ = true;
-            throw IoError("reply longer than " + describeSize(limits().maxReply) + " without a line end");
+            throw IoError("reply longer than " + describeSize(limits().maxReply) +
+                          " without a line end");
         }
         ended = readBlock(budget);
         if (takeLine(ended)) return;
@@ -272,17 +281,20 @@ void Vxi11Session::discardInput() {
     const auto results = core_.call(
         DEVICE_CORE, DEVICE_CORE_VERSION, kDeviceClear, 16,
         [&](XDR* stream) { return xdr_Device_GenericParms(stream, &arguments) != 0; }, ioBudget());
-    checkDeviceError(decodeDeviceResults(results, xdr_Device_Error, "device_clear").error, "device_clear");
+    checkDeviceError(decodeDeviceResults(results, xdr_Device_Error, "device_clear").error,
+                     "device_clear");
 }
 
 void Vxi11Session::close() noexcept {
     if (link_ >= 0 && core_.isOpen()) {
         try {
-            const auto wait = std::min<std::chrono::milliseconds>(limits().connectTimeout, kMaxCloseWait);
+            const auto wait =
+                std::min<std::chrono::milliseconds>(limits().connectTimeout, kMaxCloseWait);
             Device_Link link = link_;
             (void)core_.call(
                 DEVICE_CORE, DEVICE_CORE_VERSION, kDestroyLink, 4,
-                [&](XDR* stream) { return xdr_Device_Link(stream, &link) != 0; }, budgetOf(wait, wait));
+                [&](XDR* stream) { return xdr_Device_Link(stream, &link) != 0; },
+                budgetOf(wait, wait));
         } catch (const IoError&) {
             // Best effort: the server drops the link with the connection.
         }

@@ -38,7 +38,8 @@ public:
 
 private:
     [[nodiscard]] RpcChannel::Budget ioBudget() const;
-    [[nodiscard]] std::uint16_t askPortmapper(const std::string& host, const RpcChannel::Budget& budget);
+    [[nodiscard]] std::uint16_t askPortmapper(const std::string& host,
+                                              const RpcChannel::Budget& budget);
     void createLink(const RpcChannel::Budget& budget);
     // Reads one block into pending_; true when it ended the message.
     bool readBlock(const RpcChannel::Budget& budget);
@@ -51,7 +52,7 @@ private:
     std::uint16_t corePort_ = 0;
     int link_ = -1;
     std::size_t maxRecvSize_ = 0;
-    std::string pending_;         // received, not yet handed out
+    std::string pending_;              // received, not yet handed out
     bool pendingEndsMessage_ = false;  // the device's END came after pending_
     bool inOverlongReply_ = false;
 };

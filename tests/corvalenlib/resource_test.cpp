@@ -47,6 +47,10 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"TCPIP::192.0.2.7::INSTR", VxiAddress{0, "192.0.2.7", "inst0"}, "TCPIP0::192.0.2.7::inst0::INSTR"},
         Accepted{"TCPIP0::192.0.2.7::gpib0,9::INSTR", VxiAddress{0, "192.0.2.7", "gpib0,9"},
                  "TCPIP0::192.0.2.7::gpib0,9::INSTR"},
+        Accepted{"tcpip1::gw.lab::GPIB0,09,3::instr", VxiAddress{1, "gw.lab", "gpib0,9,3"},
+                 "TCPIP1::gw.lab::gpib0,9,3::INSTR"},
+        Accepted{"TCPIP::gw::gpib,30::INSTR", VxiAddress{0, "gw", "gpib0,30"}, "TCPIP0::gw::gpib0,30::INSTR"},
+        Accepted{"TCPIP::[::1]::INST02::INSTR", VxiAddress{0, "[::1]", "inst2"}, "TCPIP0::[::1]::inst2::INSTR"},
         Accepted{"USB::0x0957::1543::MY123::INSTR", UsbAddress{0, 0x0957, 1543, "MY123", {}},
                  "USB0::0x0957::0x0607::MY123::INSTR"},
         Accepted{"USB0::0x0957::0x0607::MY123::2::INSTR", UsbAddress{0, 0x0957, 0x0607, "MY123", 2},
@@ -75,6 +79,12 @@ INSTANTIATE_TEST_SUITE_P(Table, ResourceRefused,
                                            "TCPIP::127.0.0.1::0::SOCKET", "TCPIP::127.0.0.1::65536::SOCKET",
                                            "TCPIP::127.0.0.1::5025", "TCPIP::host name::5025::SOCKET",
                                            "TCPIP::[::1::5025::SOCKET", "TCPIP::a::b::c::INSTR", "TCPIP",
+                                           "TCPIP::h::hislip0::INSTR", "TCPIP::h::inst::INSTR",
+                                           "TCPIP::h::inst-1::INSTR", "TCPIP::h::com1::INSTR",
+                                           "TCPIP::h::gpib0::INSTR", "TCPIP::h::gpib0,31::INSTR",
+                                           "TCPIP::h::gpib0,9,31::INSTR", "TCPIP::h::gpib0,9,3,1::INSTR",
+                                           "TCPIP::h::gpib0,,9::INSTR", "TCPIP::h::gpibx,9::INSTR",
+                                           "TCPIP::[::1]x::INSTR",
                                            "USB::0x10000::1::S::INSTR", "USB::0x0957::0x0607::INSTR",
                                            "USB::0x0957::0x0607::S", "VXI0::1::INSTR", "COM1", "::INSTR"));
 
@@ -86,6 +96,17 @@ TEST(ResourceError, StatesTheExpectedForm) {
         EXPECT_STREQ(error.what(),
                      "malformed resource \"GPIB0::31::INSTR\": primary address \"31\" is not a number from 0 to 30; "
                      "expected GPIB[board]::primary[::secondary][::INSTR]");
+    }
+}
+
+TEST(ResourceError, RefusesHislipByName) {
+    try {
+        (void)parseResource("TCPIP::192.0.2.7::hislip0::INSTR");
+        FAIL();
+    } catch (const IoError& error) {
+        EXPECT_NE(std::string(error.what()).find("\"hislip0\" is a HiSLIP device, which this library does not speak"),
+                  std::string::npos)
+            << error.what();
     }
 }
 
