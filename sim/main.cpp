@@ -1,11 +1,12 @@
 // tq820-sim: one simulated instrument served by several front ends (TCP,
-// a serial pseudo-terminal) from one poll() loop. main only reads the
+// a serial pseudo-terminal, Prologix, VXI-11) from one poll() loop. main only reads the
 // options and wires the front ends to the shared core.
 
 #include "options.h"
 #include "prologix_front.h"
 #include "pty_front.h"
 #include "tcp_front.h"
+#include "vxi11_front.h"
 
 #include <csignal>
 #include <cstdio>
@@ -69,6 +70,7 @@ void serve(const SimulatorOptions& options) {
         frontEnds.push_back(std::move(pty));
     }
     openPrologixFronts(core, frontEnds);
+    openVxi11Fronts(core, frontEnds);
     std::fflush(stdout);
 
     std::vector<FrontEnd*> driven;
