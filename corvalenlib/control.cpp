@@ -1,8 +1,9 @@
 #include "corvalenlib/control.h"
 
-#include <cstdlib>
+#include <iostream>
 
-#include "corvalenlib/aliases.h"
+#include "corvalenlib/alias_file.h"
+#include "corvalenlib/board_binding.h"
 #include "corvalenlib/errors.h"
 #include "corvalenlib/scpi_number.h"
 #include "corvalenlib/select_io_dialog.h"
@@ -61,12 +62,16 @@ void Control::OpenIO(const std::string& resource) {
     CloseIO();
     std::string target = resource;
     try {
-        const char* aliases = std::getenv("CORVALEN_IO_ALIASES");
-        if (aliases != nullptr) target = lookupAlias(aliases, resource).value_or(resource);
+        // Read at every open, so that a binding saved in the dialog holds
+        // from the next open on. A resource alias wins over a board binding.
+        const auto aliases = loadAliases(std::cerr);
+        if (const Alias* alias = findAlias(aliases, resource)) target = alias->resource;
         const Resource parsed = parseResource(target);
         name_ = canonicalName(parsed);
         if (target != resource) name_ += " (alias " + resource + ")";
-        auto session = makeSession(parsed, limits_, serial_);
+        std::string bound;
+        auto session = makeBoundSession(parsed, aliases, limits_, serial_, bound);
+        name_ += bound;
         session->open();
         session_ = std::move(session);
     } catch (const IoError& error) {

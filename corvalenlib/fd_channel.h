@@ -29,6 +29,8 @@ public:
     void readReply(std::string& reply, std::chrono::milliseconds timeout);
     // Drops buffered input and whatever the peer has sent but we never read.
     void discardInput();
+    // Bytes of an unfinished reply held for the next call.
+    [[nodiscard]] std::size_t pendingBytes() const { return buffer_.pending(); }
 
 private:
     using Deadline = std::chrono::steady_clock::time_point;

@@ -14,6 +14,9 @@ constexpr std::string_view kSerialForm = "ASRL[n][::INSTR] or ASRL/dev/<device>[
 constexpr std::string_view kTcpipForm =
     "TCPIP[board]::host::port::SOCKET or TCPIP[board]::host[::device]::INSTR";
 constexpr std::string_view kUsbForm = "USB[board]::vendor::product::serial[::interface]::INSTR";
+constexpr std::string_view kInterfaceForm =
+    "GPIB[board]::INTFC, PRLGX-TCPIP::host[::port]::INTFC, PRLGX-ASRL[n]::INTFC, "
+    "PRLGX-ASRL/dev/<device>::INTFC or TCPIP[board]::host::gpib<n>::INTFC";
 constexpr int kMaxBoard = 99;
 constexpr int kMaxGpibAddress = 30;
 constexpr int kMaxLanDevice = 65535;
@@ -23,6 +26,7 @@ public:
     explicit ResourceParser(std::string_view text) : text_(text) {}
 
     Resource parse();
+    Interface parseInterface();
 
 private:
     [[noreturn]] void fail(std::string_view problem, std::string_view form) const;
@@ -246,12 +250,56 @@ Resource ResourceParser::parse() {
     if (std::any_of(fields_.begin(), fields_.end(), [](std::string_view f) { return f.empty(); })) {
         fail("empty field", "");
     }
+    if (lastFieldIs("INTFC")) {
+        fail("an interface resource names a board or a controller, not an instrument",
+             "an instrument resource such as GPIB0::9::INSTR");
+    }
     if (startsWithIgnoringCase(head, "GPIB")) return parseGpib(head.substr(4));
     if (startsWithIgnoringCase(head, "ASRL")) return parseSerial(head.substr(4));
     if (startsWithIgnoringCase(head, "TCPIP")) return parseTcpip(head.substr(5));
     if (startsWithIgnoringCase(head, "USB")) return parseUsb(head.substr(3));
     fail("unknown interface \"" + std::string(head) + "\"",
          "a resource beginning with GPIB, ASRL, TCPIP or USB");
+}
+
+Interface ResourceParser::parseInterface() {
+    const auto text = trimBlanks(text_);
+    if (text.empty()) fail("the resource is empty", "");
+    split(text);
+    const auto head = fields_.front();
+    fields_.erase(fields_.begin());
+    if (std::any_of(fields_.begin(), fields_.end(), [](std::string_view f) { return f.empty(); })) {
+        fail("empty field", "");
+    }
+    if (!lastFieldIs("INTFC")) fail("not an interface resource", kInterfaceForm);
+    fields_.pop_back();
+    if (startsWithIgnoringCase(head, "PRLGX-ASRL")) {
+        if (!fields_.empty()) fail("unexpected field \"" + std::string(fields_.front()) + "\"", kInterfaceForm);
+        return PrologixController{std::get<SerialAddress>(parseSerial(head.substr(10)))};
+    }
+    if (equalsIgnoringCase(head, "PRLGX-TCPIP")) {
+        if (fields_.empty() || fields_.size() > 2) fail("wrong number of fields", kInterfaceForm);
+        requireHost(fields_[0], kInterfaceForm);
+        const int port = fields_.size() == 2 ? number(fields_[1], 1, 65535, "port", kInterfaceForm) : kPrologixPort;
+        return PrologixController{SocketAddress{0, std::string(fields_[0]), static_cast<std::uint16_t>(port)}};
+    }
+    if (startsWithIgnoringCase(head, "GPIB")) {
+        if (!fields_.empty()) fail("unexpected field \"" + std::string(fields_.front()) + "\"", kInterfaceForm);
+        return GpibBoard{board(head.substr(4), kInterfaceForm)};
+    }
+    if (startsWithIgnoringCase(head, "TCPIP")) {
+        const int boardNumber = board(head.substr(5), kInterfaceForm);
+        if (fields_.size() != 2) fail("wrong number of fields", kInterfaceForm);
+        requireHost(fields_[0], kInterfaceForm);
+        // The instrument's address is appended after a comma: "gpib0,9".
+        const auto bus = fields_[1];
+        if (!startsWithIgnoringCase(bus, "gpib") || (bus.size() > 4 && !isDigits(bus.substr(4)))) {
+            fail("gateway bus \"" + std::string(bus) + "\" is not gpib<n>", kInterfaceForm);
+        }
+        const int busNumber = bus.size() > 4 ? number(bus.substr(4), 0, kMaxBoard, "gateway bus", kInterfaceForm) : 0;
+        return VxiGateway{boardNumber, std::string(fields_[0]), "gpib" + std::to_string(busNumber)};
+    }
+    fail("unknown interface \"" + std::string(head) + "\"", kInterfaceForm);
 }
 
 std::string hex4(std::uint16_t value) {
@@ -289,6 +337,26 @@ std::string canonicalName(const Resource& resource) {
         }
     };
     return std::visit(Namer{}, resource);
+}
+
+Interface parseInterface(std::string_view text) { return ResourceParser(text).parseInterface(); }
+
+std::string canonicalName(const Interface& interface) {
+    struct Namer {
+        std::string operator()(const GpibBoard& a) const { return "GPIB" + std::to_string(a.board) + "::INTFC"; }
+        std::string operator()(const PrologixController& a) const {
+            if (const auto* socket = std::get_if<SocketAddress>(&a.line)) {
+                return "PRLGX-TCPIP::" + socket->host + "::" + std::to_string(socket->port) + "::INTFC";
+            }
+            const auto& line = std::get<SerialAddress>(a.line);
+            return line.number ? "PRLGX-ASRL" + std::to_string(*line.number) + "::INTFC"
+                               : "PRLGX-ASRL" + line.device + "::INTFC";
+        }
+        std::string operator()(const VxiGateway& a) const {
+            return "TCPIP" + std::to_string(a.board) + "::" + a.host + "::" + a.device + "::INTFC";
+        }
+    };
+    return std::visit(Namer{}, interface);
 }
 
 std::string interfaceTypeOf(const Resource& resource) {

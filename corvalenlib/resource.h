@@ -66,4 +66,39 @@ using Resource = std::variant<GpibAddress, SerialAddress, SocketAddress, VxiAddr
 // "GPIB", "ASRL", "TCPIP" or "USB".
 [[nodiscard]] std::string interfaceTypeOf(const Resource& resource);
 
+// Interface resources name a GPIB board or the controller that serves one,
+// never an instrument; board bindings are written with them:
+//   GPIB[board]::INTFC                      a board (linux-gpib when unbound)
+//   PRLGX-TCPIP::host[::port]::INTFC        Prologix GPIB-ETHERNET, port 1234 by default
+//   PRLGX-ASRL[n]::INTFC, PRLGX-ASRL/dev/ttyUSB0::INTFC   Prologix GPIB-USB
+//   TCPIP[board]::host::gpib<n>::INTFC      a VXI-11 LAN/GPIB gateway's bus
+struct GpibBoard {
+    int board = 0;
+    bool operator==(const GpibBoard&) const = default;
+};
+
+struct PrologixController {
+    std::variant<SerialAddress, SocketAddress> line;  // the socket's board is always 0
+    bool operator==(const PrologixController&) const = default;
+};
+
+struct VxiGateway {
+    int board = 0;
+    std::string host;
+    std::string device = "gpib0";  // the gateway's bus; instruments are "<device>,<address>"
+    bool operator==(const VxiGateway&) const = default;
+};
+
+using Interface = std::variant<GpibBoard, PrologixController, VxiGateway>;
+
+inline constexpr std::uint16_t kPrologixPort = 1234;
+
+// Parses an interface resource strictly; raises IoError naming the text and
+// the expected forms.
+[[nodiscard]] Interface parseInterface(std::string_view text);
+
+// "GPIB0::INTFC", "PRLGX-TCPIP::host::1234::INTFC", "PRLGX-ASRL1::INTFC",
+// "TCPIP0::host::gpib0::INTFC".
+[[nodiscard]] std::string canonicalName(const Interface& interface);
+
 }  // namespace CorvalenLib

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "corvalenlib/find_panel.h"
+#include "corvalenlib/gpib_binding_panel.h"
 #include "corvalenlib/resource.h"
 #include "io/corvalen.h"
 
@@ -94,6 +95,9 @@ QWidget* SelectIoDialog::makeGpibPage() {
     for (auto* box : {gpibBoard_, gpibPrimary_}) {
         connect(box, &QSpinBox::valueChanged, this, [this] { composeFromFields(); });
     }
+    gpibBinding_ = new GpibBindingPanel;
+    form->addRow(gpibBinding_);
+    connect(gpibBoard_, &QSpinBox::valueChanged, gpibBinding_, &GpibBindingPanel::setBoard);
     return page;
 }
 

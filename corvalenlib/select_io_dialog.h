@@ -17,6 +17,10 @@ class QSpinBox;
 class QStackedWidget;
 
 namespace CorvalenLib {
+class GpibBindingPanel;
+}  // namespace CorvalenLib
+
+namespace CorvalenLib {
 class FindPanel;
 class IdentifyBar;
 }  // namespace CorvalenLib
@@ -51,6 +55,8 @@ public:
     [[nodiscard]] QStringList offeredSerialPorts() const;
     // Why OK is refused; empty when the resource string is valid.
     [[nodiscard]] QString problem() const;
+    // The GPIB page's binding of the chosen board to a controller.
+    [[nodiscard]] GpibBindingPanel& gpibBinding() const { return *gpibBinding_; }
 
     // The time-outs Identify and the search's probes are bounded by.
     void setProbeLimits(const IoLimits& limits) { probeLimits_ = limits; }
@@ -74,6 +80,7 @@ private:
     QStackedWidget* pages_;
     QSpinBox* gpibBoard_ = nullptr;
     QSpinBox* gpibPrimary_ = nullptr;
+    GpibBindingPanel* gpibBinding_ = nullptr;
     QComboBox* serialPort_ = nullptr;
     QComboBox* baudRate_ = nullptr;
     QComboBox* parity_ = nullptr;

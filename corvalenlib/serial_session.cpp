@@ -69,23 +69,32 @@ void applyLineSettings(termios& line, const SerialSettings& settings) {
     ::cfsetospeed(&line, speed);
 }
 
-void SerialSession::applySettings(int fd) const {
+namespace {
+
+void applySettings(int fd, const SerialAddress& address, const SerialSettings& settings) {
     termios line{};
     if (::tcgetattr(fd, &line) != 0) {
-        throw IoError(address_.device + " is not a serial line: " + std::strerror(errno));
+        throw IoError(address.device + " is not a serial line: " + std::strerror(errno));
     }
-    applyLineSettings(line, settings_);
+    applyLineSettings(line, settings);
     if (::tcsetattr(fd, TCSANOW, &line) != 0) {
-        throw IoError("cannot set up " + address_.device + ": " + std::strerror(errno));
+        throw IoError("cannot set up " + address.device + ": " + std::strerror(errno));
     }
 }
 
+}  // namespace
+
 void SerialSession::open() {
-    const int fd = ::open(address_.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw IoError("cannot open " + address_.device + ": " + std::strerror(errno));
+    fd_ = openSerialLine(address_, settings_);
+    channel_.attach(fd_, FdChannel::Kind::Terminal);
+}
+
+int openSerialLine(const SerialAddress& address, const SerialSettings& settings) {
+    const int fd = ::open(address.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw IoError("cannot open " + address.device + ": " + std::strerror(errno));
     try {
-        if (::isatty(fd) == 0) throw IoError(address_.device + " is not a serial line");
-        applySettings(fd);
+        if (::isatty(fd) == 0) throw IoError(address.device + " is not a serial line");
+        applySettings(fd, address, settings);
         // Keeps a second program from reading our replies; failure is harmless.
         ::ioctl(fd, TIOCEXCL);
         // Bytes from before we opened belong to nobody.
@@ -94,8 +103,7 @@ void SerialSession::open() {
         ::close(fd);
         throw;
     }
-    fd_ = fd;
-    channel_.attach(fd, FdChannel::Kind::Terminal);
+    return fd;
 }
 
 void SerialSession::discardInput() {

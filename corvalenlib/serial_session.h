@@ -13,6 +13,10 @@ namespace CorvalenLib {
 // Raises IoError for a baud rate or data bit count the line cannot run.
 void applyLineSettings(termios& line, const SerialSettings& settings);
 
+// The line at address opened for reading and writing, non-blocking, set up
+// with settings, held exclusively and with stale bytes dropped. Raises IoError.
+[[nodiscard]] int openSerialLine(const SerialAddress& address, const SerialSettings& settings);
+
 class SerialSession final : public Session {
 public:
     SerialSession(SerialAddress address, const SerialSettings& settings, const IoLimits& limits);
@@ -25,8 +29,6 @@ public:
     [[nodiscard]] std::string interfaceType() const override { return "ASRL"; }
 
 private:
-    void applySettings(int fd) const;
-
     SerialAddress address_;
     SerialSettings settings_;
     FdChannel channel_;

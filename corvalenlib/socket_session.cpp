@@ -93,9 +93,11 @@ int connectWithin(const addrinfo& candidate, Deadline deadline, std::chrono::mil
 SocketSession::SocketSession(SocketAddress address, const IoLimits& limits)
     : Session(limits), address_(std::move(address)), channel_(limits.maxReply) {}
 
-void SocketSession::open() {
-    const auto host = hostOf(address_);
-    const auto port = std::to_string(address_.port);
+void SocketSession::open() { channel_.attach(connectTo(address_, limits().connectTimeout), FdChannel::Kind::Socket); }
+
+int connectTo(const SocketAddress& address, std::chrono::milliseconds limit) {
+    const auto host = hostOf(address);
+    const auto port = std::to_string(address.port);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -104,15 +106,11 @@ void SocketSession::open() {
     const int status = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &addresses.head);
     if (status != 0) throw IoError("cannot resolve host " + host + ": " + ::gai_strerror(status));
 
-    const auto limit = limits().connectTimeout;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     std::string cause = "no address";
     for (const addrinfo* candidate = addresses.head; candidate != nullptr; candidate = candidate->ai_next) {
         const int fd = connectWithin(*candidate, deadline, limit, cause);
-        if (fd >= 0) {
-            channel_.attach(fd, FdChannel::Kind::Socket);
-            return;
-        }
+        if (fd >= 0) return fd;
     }
     throw IoError("cannot connect to " + host + " port " + port + ": " + cause);
 }

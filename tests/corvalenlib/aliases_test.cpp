@@ -29,3 +29,109 @@ TEST(Aliases, RefusesAnEntryWithoutAliasAndResource) {
 }
 
 }  // namespace
+
+// The aliases file as the library reads it, and the variable beside it.
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "config_dir.h"
+#include "corvalenlib/alias_file.h"
+
+namespace {
+
+struct FileCase {
+    const char* name;
+    const char* variable;  // nullptr: unset
+    std::string file;      // written as is; "<none>": no file; "<unreadable>": a directory in its place
+    std::vector<std::pair<std::string, std::string>> aliases;  // name, resource, in lookup order
+    std::string problems;  // "{F}" stands for the file's path
+};
+
+std::ostream& operator<<(std::ostream& out, const FileCase& row) { return out << row.name; }
+
+class AliasFile : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(AliasFile, GivesTheVariablesEntriesFirstThenTheFilesAndReportsWhatItSkips) {
+    const auto& row = GetParam();
+    peers::ConfigDir config;
+    if (row.file == "<unreadable>") {
+        std::filesystem::create_directories(config.file());
+    } else if (row.file != "<none>") {
+        config.write(row.file);
+    }
+    if (row.variable != nullptr) ::setenv("CORVALEN_IO_ALIASES", row.variable, 1);
+    std::ostringstream problems;
+    const auto aliases = CorvalenLib::loadAliases(problems);
+    ::unsetenv("CORVALEN_IO_ALIASES");
+    std::vector<std::pair<std::string, std::string>> found;
+    for (const auto& alias : aliases) found.emplace_back(alias.name, alias.resource);
+    EXPECT_EQ(found, row.aliases);
+    auto expected = row.problems;
+    for (auto at = expected.find("{F}"); at != std::string::npos; at = expected.find("{F}")) {
+        expected.replace(at, 3, config.file().string());
+    }
+    EXPECT_EQ(problems.str(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AliasFile,
+    ::testing::Values(
+        FileCase{"MissingFileHoldsNone", nullptr, "<none>", {}, ""},
+        FileCase{"UnreadableFileIsOneLine", nullptr, "<unreadable>", {},
+                 "corvalen-io: cannot read {F}: not a regular file; its aliases are not used\n"},
+        FileCase{"CommentsBlankLinesAndCrLf", nullptr,
+                 "# the bench\n\n   # indented comment\r\nGPIB0::INTFC = PRLGX-ASRL/dev/ttyUSB0::INTFC\r\n\tbench=ASRL1\n",
+                 {{"GPIB0::INTFC", "PRLGX-ASRL/dev/ttyUSB0::INTFC"}, {"bench", "ASRL1"}}, ""},
+        FileCase{"MalformedLinesNamedByFileAndLine", nullptr,
+                 "ok=GPIB0::1::INSTR\nno equals sign\n=GPIB0::2::INSTR\nx=\nbell\a=ASRL1\n" +
+                     std::string(5000, 'a') + "=b\nlast=ASRL2",
+                 {{"ok", "GPIB0::1::INSTR"}, {"last", "ASRL2"}},
+                 "corvalen-io: {F}:2: \"no equals sign\" is not alias=resource; skipped\n"
+                 "corvalen-io: {F}:3: \"=GPIB0::2::INSTR\" is not alias=resource; skipped\n"
+                 "corvalen-io: {F}:4: \"x=\" is not alias=resource; skipped\n"
+                 "corvalen-io: {F}:5: contains a control character; skipped\n"
+                 "corvalen-io: {F}:6: longer than 4096 characters; skipped\n"},
+        FileCase{"VariableComesFirstAndReportsItsEntries", "GPIB0::INTFC=PRLGX-TCPIP::a::INTFC;oops",
+                 "GPIB0::INTFC=PRLGX-TCPIP::b::INTFC\n",
+                 {{"GPIB0::INTFC", "PRLGX-TCPIP::a::INTFC"}, {"GPIB0::INTFC", "PRLGX-TCPIP::b::INTFC"}},
+                 "corvalen-io: CORVALEN_IO_ALIASES: entry 2: \"oops\" is not alias=resource; skipped\n"},
+        FileCase{"OverLongFileIsIgnoredWhole", nullptr, std::string(1024 * 1024 + 1, '#'), {},
+                 "corvalen-io: {F} is larger than 1 MiB; its aliases are not used\n"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(AliasBinding, FindsABoardInAnySpellingAndNeverAsAnInstrumentAlias) {
+    std::vector<CorvalenLib::AliasProblem> problems;
+    const auto aliases = CorvalenLib::parseAliasVariable(
+        "gpib::intfc=PRLGX-TCPIP::a::INTFC;GPIB1::INTFC=PRLGX-ASRL1::INTFC;GPIB0::INTFC=x", problems);
+    ASSERT_NE(CorvalenLib::findBoardBinding(aliases, 0), nullptr);
+    EXPECT_EQ(CorvalenLib::findBoardBinding(aliases, 0)->resource, "PRLGX-TCPIP::a::INTFC");
+    EXPECT_EQ(CorvalenLib::findBoardBinding(aliases, 1)->resource, "PRLGX-ASRL1::INTFC");
+    EXPECT_EQ(CorvalenLib::findBoardBinding(aliases, 2), nullptr);
+    EXPECT_EQ(CorvalenLib::findAlias(aliases, "GPIB0::INTFC"), nullptr);
+}
+
+TEST(AliasBinding, SavingReplacesTheBoardsLineKeepsTheRestAndWritesAtomically) {
+    using CorvalenLib::withBoardBinding;
+    const std::string text = "# bench\nGPIB1::INTFC=PRLGX-ASRL1::INTFC\ngpib0::intfc=old\nbench=ASRL1\nGPIB::INTFC=dup";
+    EXPECT_EQ(withBoardBinding(text, 0, "PRLGX-TCPIP::h::1234::INTFC"),
+              "# bench\nGPIB1::INTFC=PRLGX-ASRL1::INTFC\nGPIB0::INTFC=PRLGX-TCPIP::h::1234::INTFC\nbench=ASRL1\n");
+    EXPECT_EQ(withBoardBinding(text, 0, ""), "# bench\nGPIB1::INTFC=PRLGX-ASRL1::INTFC\nbench=ASRL1\n");
+    EXPECT_EQ(withBoardBinding("# only\n", 2, "TCPIP::g::gpib0::INTFC"), "# only\nGPIB2::INTFC=TCPIP::g::gpib0::INTFC\n");
+
+    peers::ConfigDir config;
+    CorvalenLib::saveBoardBinding(0, "PRLGX-ASRL/dev/ttyUSB0::INTFC");
+    EXPECT_EQ(config.read(), "GPIB0::INTFC=PRLGX-ASRL/dev/ttyUSB0::INTFC\n");
+    CorvalenLib::saveBoardBinding(0, "PRLGX-TCPIP::lab::1234::INTFC");
+    EXPECT_EQ(config.read(), "GPIB0::INTFC=PRLGX-TCPIP::lab::1234::INTFC\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(config.file().parent_path()), {}), 1)
+        << "a temporary file was left behind";
+    if (::geteuid() != 0) {  // root writes anywhere
+        std::filesystem::permissions(config.file().parent_path(), std::filesystem::perms::owner_read |
+                                                                      std::filesystem::perms::owner_exec);
+        EXPECT_THROW(CorvalenLib::saveBoardBinding(0, "PRLGX-ASRL1::INTFC"), CorvalenLib::IoError);
+        EXPECT_EQ(config.read(), "GPIB0::INTFC=PRLGX-TCPIP::lab::1234::INTFC\n");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+// SPDX-License-Identifier: MIT
+#include "corvalenlib/alias_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
+
+#include "io/corvalen.h"
+
+namespace CorvalenLib {
+namespace {
+
+enum class ReadResult { Read, Missing, Failed };
+
+// The file's text, at most limit + 1 bytes, so that an over-long file shows.
+ReadResult readText(const std::string& path, std::size_t limit, std::string& text, std::string& cause) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return ReadResult::Missing;
+        cause = std::strerror(errno);
+        return ReadResult::Failed;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        cause = "not a regular file";
+        ::close(fd);
+        return ReadResult::Failed;
+    }
+    text.clear();
+    char chunk[8192];
+    while (text.size() <= limit) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            cause = std::strerror(errno);
+            ::close(fd);
+            return ReadResult::Failed;
+        }
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return ReadResult::Read;
+}
+
+void report(std::ostream& problems, const std::string& where, const std::vector<AliasProblem>& found,
+            bool byLine) {
+    for (const auto& problem : found) {
+        problems << "corvalen-io: " << where << (byLine ? ":" : ": entry ") << problem.line << ": " << problem.text
+                 << "; skipped\n";
+    }
+}
+
+std::string directoryOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+void makeDirectories(const std::string& directory) {
+    for (std::size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
+        const auto part = directory.substr(0, slash);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            throw IoError("cannot make " + part + ": " + std::strerror(errno));
+        }
+        if (slash == std::string::npos) return;
+    }
+}
+
+void writeAtomically(const std::string& path, const std::string& text) {
+    makeDirectories(directoryOf(path));
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) throw IoError("cannot write " + path + ": " + std::strerror(errno));
+    std::string_view left = text;
+    bool ok = true;
+    while (ok && !left.empty()) {
+        const ssize_t put = ::write(fd, left.data(), left.size());
+        if (put < 0 && errno == EINTR) continue;
+        ok = put > 0;
+        if (ok) left.remove_prefix(static_cast<std::size_t>(put));
+    }
+    const int error = ok ? 0 : errno;
+    ok = ok && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int cause = error != 0 ? error : errno;
+        ::unlink(temporary.c_str());
+        throw IoError("cannot write " + path + ": " + std::strerror(cause));
+    }
+}
+
+}  // namespace
+
+std::string aliasFilePath() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    // The base directory specification ignores a relative XDG_CONFIG_HOME.
+    if (config != nullptr && config[0] == '/') return std::string(config) + "/corvalen/aliases.conf";
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') return std::string(home) + "/.config/corvalen/aliases.conf";
+    return {};
+}
+
+std::vector<Alias> loadAliases(std::ostream& problems) {
+    std::vector<AliasProblem> found;
+    std::vector<Alias> aliases;
+    if (const char* variable = std::getenv("CORVALEN_IO_ALIASES")) {
+        aliases = parseAliasVariable(variable, found);
+        report(problems, "CORVALEN_IO_ALIASES", found, false);
+    }
+    const auto path = aliasFilePath();
+    if (path.empty()) return aliases;
+    std::string text;
+    std::string cause;
+    switch (readText(path, kMaxAliasFile, text, cause)) {
+        case ReadResult::Missing: return aliases;
+        case ReadResult::Failed:
+            problems << "corvalen-io: cannot read " << path << ": " << cause << "; its aliases are not used\n";
+            return aliases;
+        case ReadResult::Read: break;
+    }
+    if (text.size() > kMaxAliasFile) {
+        problems << "corvalen-io: " << path << " is larger than 1 MiB; its aliases are not used\n";
+        return aliases;
+    }
+    found.clear();
+    auto fromFile = parseAliasFile(text, path, found);
+    report(problems, path, found, true);
+    aliases.insert(aliases.end(), std::make_move_iterator(fromFile.begin()), std::make_move_iterator(fromFile.end()));
+    return aliases;
+}
+
+void saveBoardBinding(int board, const std::string& controller) {
+    const auto path = aliasFilePath();
+    if (path.empty()) throw IoError("nowhere to keep the binding: neither XDG_CONFIG_HOME nor HOME is set");
+    std::string text;
+    std::string cause;
+    const auto result = readText(path, kMaxAliasFile, text, cause);
+    if (result == ReadResult::Failed) throw IoError("cannot read " + path + ": " + cause);
+    if (result == ReadResult::Missing) text.clear();
+    if (text.size() > kMaxAliasFile) throw IoError(path + " is larger than 1 MiB; edit it by hand");
+    writeAtomically(path, withBoardBinding(text, board, controller));
+}
+
+}  // namespace CorvalenLib

@@ -1,0 +1,193 @@
+// SPDX-License-Identifier: MIT
+#include "corvalenlib/gpib_binding_panel.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <cstdlib>
+#include <sstream>
+#include <variant>
+
+#include "corvalenlib/alias_file.h"
+#include "corvalenlib/resource.h"
+#include "corvalenlib/select_io_dialog.h"
+#include "io/corvalen.h"
+
+namespace CorvalenLib {
+namespace {
+
+std::string bracketedHost(const QString& text) {
+    auto host = text.trimmed().toStdString();
+    if (host.find(':') != std::string::npos && !host.starts_with('[')) host = "[" + host + "]";
+    return host;
+}
+
+std::string withoutBrackets(const std::string& host) {
+    return host.size() > 2 && host.front() == '[' ? host.substr(1, host.size() - 2) : host;
+}
+
+}  // namespace
+
+GpibBindingPanel::GpibBindingPanel(QWidget* parent)
+    : QWidget(parent), bound_(new QLabel), controller_(new QComboBox), fields_(new QStackedWidget),
+      status_(new QLabel) {
+    controller_->addItem(tr("linux-gpib (a GPIB card)"));
+    controller_->addItem(tr("Prologix GPIB-USB"));
+    controller_->addItem(tr("Prologix GPIB-ETHERNET"));
+    controller_->addItem(tr("VXI-11 LAN/GPIB gateway"));
+    fields_->addWidget(new QWidget);
+    fields_->addWidget(makeSerialFields());
+    fields_->addWidget(makeLanFields());
+    fields_->addWidget(makeGatewayFields());
+    bound_->setWordWrap(true);
+    status_->setWordWrap(true);
+    auto* save = new QPushButton(tr("Sa&ve binding"));
+    save->setObjectName(QStringLiteral("saveBinding"));
+
+    auto* form = new QFormLayout(this);
+    form->setContentsMargins(0, 0, 0, 0);
+    form->addRow(tr("Bound to:"), bound_);
+    form->addRow(tr("&Controller:"), controller_);
+    form->addRow(fields_);
+    form->addRow(save, status_);
+    connect(controller_, &QComboBox::currentIndexChanged, fields_, &QStackedWidget::setCurrentIndex);
+    connect(save, &QPushButton::clicked, this, &GpibBindingPanel::save);
+    setBoard(0);
+}
+
+QWidget* GpibBindingPanel::makeSerialFields() {
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    form->setContentsMargins(0, 0, 0, 0);
+    serialPort_ = new QComboBox;
+    serialPort_->setEditable(true);
+    for (const auto& info : QSerialPortInfo::availablePorts()) serialPort_->addItem(info.systemLocation());
+    if (serialPort_->count() == 0) serialPort_->addItem(QStringLiteral("/dev/ttyUSB0"));
+    form->addRow(tr("Serial p&ort:"), serialPort_);
+    return page;
+}
+
+QWidget* GpibBindingPanel::makeLanFields() {
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    form->setContentsMargins(0, 0, 0, 0);
+    host_ = new QLineEdit;
+    host_->setPlaceholderText(tr("host name or address"));
+    port_ = new QSpinBox;
+    port_->setRange(1, 65535);
+    port_->setValue(kPrologixPort);
+    form->addRow(tr("Controller &host:"), host_);
+    form->addRow(tr("Controller p&ort:"), port_);
+    return page;
+}
+
+QWidget* GpibBindingPanel::makeGatewayFields() {
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    form->setContentsMargins(0, 0, 0, 0);
+    gatewayHost_ = new QLineEdit;
+    gatewayHost_->setPlaceholderText(tr("host name or address"));
+    form->addRow(tr("Gateway &host:"), gatewayHost_);
+    return page;
+}
+
+void GpibBindingPanel::chooseController(Controller chosen) { controller_->setCurrentIndex(static_cast<int>(chosen)); }
+void GpibBindingPanel::setSerialPort(const QString& port) { serialPort_->setCurrentText(port); }
+void GpibBindingPanel::setHost(const QString& host) { host_->setText(host); }
+void GpibBindingPanel::setPort(int port) { port_->setValue(port); }
+void GpibBindingPanel::setGatewayHost(const QString& host) { gatewayHost_->setText(host); }
+QString GpibBindingPanel::boundText() const { return bound_->text(); }
+QString GpibBindingPanel::statusText() const { return status_->text(); }
+
+QStringList GpibBindingPanel::offeredSerialPorts() const {
+    QStringList ports;
+    for (int i = 0; i < serialPort_->count(); ++i) ports << serialPort_->itemText(i);
+    return ports;
+}
+
+std::string GpibBindingPanel::controllerText() const {
+    switch (static_cast<Controller>(controller_->currentIndex())) {
+        case Controller::LinuxGpib: return {};
+        case Controller::PrologixSerial: {
+            auto line = serialResourceFor(serialPort_->currentText().trimmed().toStdString());
+            line.replace(line.size() - std::string_view("INSTR").size(), std::string::npos, "INTFC");
+            return "PRLGX-" + line;
+        }
+        case Controller::PrologixLan:
+            return "PRLGX-TCPIP::" + bracketedHost(host_->text()) + "::" + std::to_string(port_->value()) + "::INTFC";
+        case Controller::VxiGateway: return "TCPIP::" + bracketedHost(gatewayHost_->text()) + "::gpib0::INTFC";
+    }
+    return {};
+}
+
+void GpibBindingPanel::setBoard(int board) {
+    board_ = board;
+    status_->clear();
+    showBinding();
+}
+
+void GpibBindingPanel::showBinding() {
+    std::ostringstream ignored;  // malformed lines are the open's to report
+    const auto aliases = loadAliases(ignored);
+    const Alias* binding = findBoardBinding(aliases, board_);
+    const auto board = QStringLiteral("GPIB%1").arg(board_);
+    if (binding == nullptr) {
+        bound_->setText(tr("%1: linux-gpib (not bound to a controller)").arg(board));
+        chooseController(Controller::LinuxGpib);
+        return;
+    }
+    bound_->setText(tr("%1: %2 (%3)")
+                        .arg(board, QString::fromStdString(binding->resource), QString::fromStdString(binding->origin)));
+    fillFieldsFrom(binding->resource);
+}
+
+void GpibBindingPanel::fillFieldsFrom(const std::string& controller) {
+    Interface parsed;
+    try {
+        parsed = parseInterface(controller);
+    } catch (const IoError&) {
+        return;  // the label shows the text; an open names the fix
+    }
+    if (const auto* prologix = std::get_if<PrologixController>(&parsed)) {
+        if (const auto* socket = std::get_if<SocketAddress>(&prologix->line)) {
+            chooseController(Controller::PrologixLan);
+            setHost(QString::fromStdString(withoutBrackets(socket->host)));
+            setPort(socket->port);
+        } else {
+            chooseController(Controller::PrologixSerial);
+            setSerialPort(QString::fromStdString(std::get<SerialAddress>(prologix->line).device));
+        }
+    } else if (const auto* gateway = std::get_if<VxiGateway>(&parsed)) {
+        chooseController(Controller::VxiGateway);
+        setGatewayHost(QString::fromStdString(withoutBrackets(gateway->host)));
+    } else {
+        chooseController(Controller::LinuxGpib);
+    }
+}
+
+bool GpibBindingPanel::save() {
+    const auto controller = controllerText();
+    try {
+        if (!controller.empty()) (void)parseInterface(controller);
+        saveBoardBinding(board_, controller);
+    } catch (const IoError& error) {
+        status_->setText(tr("Not saved: %1").arg(QString::fromUtf8(error.what())));
+        return false;
+    }
+    status_->setText(tr("Saved in %1.").arg(QString::fromStdString(aliasFilePath())));
+    showBinding();
+    std::vector<AliasProblem> problems;
+    const char* variable = std::getenv("CORVALEN_IO_ALIASES");
+    const auto fromVariable = parseAliasVariable(variable != nullptr ? variable : "", problems);
+    if (findBoardBinding(fromVariable, board_) != nullptr) {
+        status_->setText(status_->text() + tr(" CORVALEN_IO_ALIASES binds this board too, and wins over the file."));
+    }
+    return true;
+}
+
+}  // namespace CorvalenLib
