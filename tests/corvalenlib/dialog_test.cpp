@@ -136,3 +136,51 @@ TEST_F(Dialog, CancelLeavesTheControlsAddressAsItWas) {
 }
 
 }  // namespace
+
+// The GPIB page's board binding, saved to the aliases file.
+#include "config_dir.h"
+#include "corvalenlib/gpib_binding_panel.h"
+
+namespace {
+
+using Controller = CorvalenLib::GpibBindingPanel::Controller;
+
+TEST_F(Dialog, GpibPageBindsTheChosenBoardAndSavesTheBinding) {
+    peers::ConfigDir config;
+    config.write("# bench\nGPIB1::INTFC=PRLGX-ASRL/dev/ttyUSB1::INTFC\n");
+    ::unsetenv("CORVALEN_IO_ALIASES");
+    SelectIoDialog dialog;
+    auto& panel = dialog.gpibBinding();
+    EXPECT_EQ(panel.boundText(), "GPIB0: linux-gpib (not bound to a controller)");
+    dialog.setGpibBoard(1);
+    EXPECT_EQ(panel.boundText(), "GPIB1: PRLGX-ASRL/dev/ttyUSB1::INTFC (" + QString::fromStdString(config.file()) + ":2)");
+    EXPECT_EQ(panel.controllerText(), "PRLGX-ASRL/dev/ttyUSB1::INTFC");
+
+    dialog.setGpibBoard(0);
+    panel.chooseController(Controller::PrologixLan);
+    panel.setHost("192.0.2.50");
+    EXPECT_TRUE(panel.save());
+    EXPECT_EQ(config.read(),
+              "# bench\nGPIB1::INTFC=PRLGX-ASRL/dev/ttyUSB1::INTFC\nGPIB0::INTFC=PRLGX-TCPIP::192.0.2.50::1234::INTFC\n");
+    EXPECT_EQ(panel.boundText().toStdString(),
+              "GPIB0: PRLGX-TCPIP::192.0.2.50::1234::INTFC (" + config.file().string() + ":3)");
+
+    panel.chooseController(Controller::VxiGateway);
+    panel.setGatewayHost("fe80::1");
+    EXPECT_TRUE(panel.save());
+    panel.chooseController(Controller::PrologixSerial);
+    panel.setSerialPort("/dev/ttyS0");
+    EXPECT_TRUE(panel.save());
+    EXPECT_EQ(config.read(), "# bench\nGPIB1::INTFC=PRLGX-ASRL/dev/ttyUSB1::INTFC\nGPIB0::INTFC=PRLGX-ASRL1::INTFC\n");
+
+    panel.chooseController(Controller::PrologixLan);
+    panel.setHost("");
+    EXPECT_FALSE(panel.save());
+    EXPECT_TRUE(panel.statusText().startsWith("Not saved: malformed resource")) << panel.statusText().toStdString();
+    panel.chooseController(Controller::LinuxGpib);
+    EXPECT_TRUE(panel.save());
+    EXPECT_EQ(config.read(), "# bench\nGPIB1::INTFC=PRLGX-ASRL/dev/ttyUSB1::INTFC\n");
+    EXPECT_EQ(dialog.resourceText(), "GPIB0::9::INSTR") << "the binding is the library's, not the program's address";
+}
+
+}  // namespace

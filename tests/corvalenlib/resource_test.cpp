@@ -118,4 +118,42 @@ TEST(ResourceInterface, GivesTheInterfaceTypeOfEachKind) {
     EXPECT_EQ(interfaceTypeOf(parseResource("USB::1::2::S::INSTR")), "USB");
 }
 
+// Interface resources: boards and the controllers a board is bound to.
+TEST(ResourceInterface, ParsesBoardsAndControllersIntoOneCanonicalNameAndRefusesTheRest) {
+    const std::pair<const char*, Interface> accepted[] = {
+        {"GPIB0::INTFC", GpibBoard{0}},
+        {"gpib2::intfc", GpibBoard{2}},
+        {"PRLGX-TCPIP::192.0.2.50::INTFC", PrologixController{SocketAddress{0, "192.0.2.50", 1234}}},
+        {"prlgx-tcpip::[::1]::4000::intfc", PrologixController{SocketAddress{0, "[::1]", 4000}}},
+        {"PRLGX-ASRL1::INTFC", PrologixController{SerialAddress{"/dev/ttyS0", 1}}},
+        {"PRLGX-ASRL/dev/ttyUSB0::INTFC", PrologixController{SerialAddress{"/dev/ttyUSB0", {}}}},
+        {"TCPIP::192.0.2.60::gpib0::INTFC", VxiGateway{0, "192.0.2.60", "gpib0"}},
+        {"TCPIP1::gw::GPIB::INTFC", VxiGateway{1, "gw", "gpib0"}},
+    };
+    const char* canonical[] = {"GPIB0::INTFC", "GPIB2::INTFC", "PRLGX-TCPIP::192.0.2.50::1234::INTFC",
+                               "PRLGX-TCPIP::[::1]::4000::INTFC", "PRLGX-ASRL1::INTFC",
+                               "PRLGX-ASRL/dev/ttyUSB0::INTFC", "TCPIP0::192.0.2.60::gpib0::INTFC",
+                               "TCPIP1::gw::gpib0::INTFC"};
+    for (std::size_t i = 0; i < std::size(accepted); ++i) {
+        const auto& [text, fields] = accepted[i];
+        EXPECT_EQ(parseInterface(text), fields) << text;
+        EXPECT_EQ(canonicalName(parseInterface(text)), canonical[i]);
+        EXPECT_EQ(parseInterface(canonical[i]), fields) << "canonical name does not parse back";
+    }
+    for (const char* text : {"GPIB0::9::INSTR", "GPIB0::1::INTFC", "PRLGX-TCPIP::INTFC", "PRLGX-TCPIP0::h::INTFC",
+                             "PRLGX-TCPIP::h::0::INTFC", "PRLGX-ASRL0::INTFC", "PRLGX-ASRL::x::INTFC",
+                             "PRLGX-GPIB::INTFC", "TCPIP::h::inst0::INTFC", "TCPIP::h::INTFC", "TCPIP::h::gpibx::INTFC",
+                             ""}) {
+        EXPECT_THROW((void)parseInterface(text), IoError) << text;
+    }
+    // An instrument is never opened at an interface resource.
+    try {
+        (void)parseResource("GPIB0::INTFC");
+        FAIL();
+    } catch (const IoError& error) {
+        EXPECT_NE(std::string(error.what()).find("names a board or a controller, not an instrument"), std::string::npos)
+            << error.what();
+    }
+}
+
 }  // namespace
