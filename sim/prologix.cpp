@@ -107,6 +107,7 @@ PrologixOutput PrologixController::receive(std::string_view bytes) {
 
 PrologixOutput PrologixController::advance() {
     PrologixOutput out;
+    if (closed_) return out;
     if (busyUntil_ && clock_.seconds() >= *busyUntil_) {
         busyUntil_.reset();
         out.toHost += late_;
@@ -293,13 +294,11 @@ void PrologixController::deliver(std::string bytes, PrologixOutput& out) {
     }
     for (const std::string& reply : heard.replies) talker_ += reply;
     talkerEoi_ = !talker_.empty() && talker_.back() == '\n';
-    if (heard.close) {
-        out.close = true;
-        closed_ = true;
-    }
+    if (heard.close) closeConnection({}, out);
 }
 
 void PrologixController::read(ReadEnd end, char character, PrologixOutput& out) {
+    if (closed_) return;  // the instrument's last command closed the line
     const long count = ++faults_.reads;
     const double timeout = settings_.readTimeoutMs / 1000.0;
     if (count == faults_.dropRead) {
@@ -384,12 +383,15 @@ void PrologixController::waitFor(double seconds) {
     busyUntil_ = clock_.seconds() + seconds;
 }
 
+// why: for the transcript, empty when the instrument's session said it.
 void PrologixController::closeConnection(std::string why, PrologixOutput& out) {
-    out.events.push_back({"FAULT", std::move(why)});
+    if (!why.empty()) out.events.push_back({"FAULT", std::move(why)});
     out.close = true;
     closed_ = true;
     pending_.clear();
     line_.clear();
+    busyUntil_.reset();
+    late_.clear();
 }
 
 std::string PrologixController::help() const {
