@@ -30,8 +30,12 @@ constexpr int kNoteRole = Qt::UserRole + 1;
 QString describe(const Identity& identity) {
     const auto text = QString::fromStdString(identity.text);
     const auto took = QString::number(identity.took.count());
-    if (identity.answered) return QObject::tr("%1  (%2 ms)").arg(text, took);
-    return QObject::tr("No answer: %1  (%2 ms)").arg(text, took);
+    // " (board GPIB0 bound to ...)" goes inside the parentheses of the time.
+    QString route = QString::fromStdString(identity.route).trimmed();
+    if (route.startsWith('(') && route.endsWith(')')) route = route.mid(1, route.size() - 2);
+    if (!route.isEmpty()) route = QStringLiteral(", ") + route;
+    if (identity.answered) return QObject::tr("%1  (%2 ms%3)").arg(text, took, route);
+    return QObject::tr("No answer: %1  (%2 ms%3)").arg(text, took, route);
 }
 
 bool parses(const std::string& resource) {

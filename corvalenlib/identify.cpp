@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "corvalenlib/identify.h"
 
-#include <cstdlib>
+#include <functional>
+#include <ostream>
 
-#include "corvalenlib/aliases.h"
+#include "corvalenlib/alias_file.h"
+#include "corvalenlib/board_binding.h"
 #include "corvalenlib/errors.h"
 #include "io/corvalen.h"
 
@@ -36,23 +38,14 @@ bool step(Identity& identity, const char* what, Step&& call) {
     return false;
 }
 
-}  // namespace
-
-Resource resolveForOpen(const std::string& resource) {
-    std::string target = resource;
-    if (const char* aliases = std::getenv("CORVALEN_IO_ALIASES"); aliases != nullptr) {
-        target = lookupAlias(aliases, resource).value_or(resource);
-    }
-    return parseResource(target);
-}
-
-Identity identifyResolved(const Resource& resource, const IoLimits& limits, const SerialSettings& serial) {
+// Opens what make gives, asks "*IDN?" and closes again.
+Identity ask(const std::function<std::unique_ptr<Session>(Identity&)>& make) {
     const auto start = Clock::now();
     Identity identity;
     std::unique_ptr<Session> session;
     std::string reply;
     const bool done = step(identity, "open", [&] {
-        session = makeSession(resource, limits, serial);
+        session = make(identity);
         session->open();
     }) && step(identity, "*IDN?", [&] {
         session->write("*IDN?\n");
@@ -67,11 +60,28 @@ Identity identifyResolved(const Resource& resource, const IoLimits& limits, cons
     return identity;
 }
 
+}  // namespace
+
+Identity identifyResolved(const Resource& resource, const IoLimits& limits, const SerialSettings& serial) {
+    return ask([&](Identity&) { return makeSession(resource, limits, serial); });
+}
+
+// The same steps as the control's OpenIO; the aliases file's problems are
+// the control's to report, at Run.
 Identity identify(const std::string& resource, const IoLimits& limits, const SerialSettings& serial) {
-    Identity identity;
-    Resource resolved;
-    if (!step(identity, "resource", [&] { resolved = resolveForOpen(resource); })) return identity;
-    return identifyResolved(resolved, limits, serial);
+    return ask([&](Identity& identity) {
+        std::ostream nowhere(nullptr);
+        const auto aliases = loadAliases(nowhere);
+        std::string target = resource;
+        if (const Alias* alias = findAlias(aliases, resource)) {
+            target = alias->resource;
+            identity.route = " (alias of " + target + ")";
+        }
+        std::string bound;
+        auto session = makeBoundSession(parseResource(target), aliases, limits, serial, bound);
+        identity.route += bound;
+        return session;
+    });
 }
 
 std::optional<std::string> prologixVersionAt(const std::string& path, std::chrono::milliseconds timeout) {

@@ -14,22 +14,21 @@
 
 namespace CorvalenLib {
 
-// What Run would open for resource: aliases and board bindings applied.
-// Raises IoError for a malformed alias table or resource string.
-[[nodiscard]] Resource resolveForOpen(const std::string& resource);
-
 struct Identity {
     bool answered = false;
     bool timedOut = false;
     // The reply without its line end, or the error with its cause.
     std::string text;
+    // How it was reached when not directly: " (alias ...)", " (board GPIB0 bound to ...)".
+    std::string route;
     std::chrono::milliseconds took{0};
 };
 
-// "*IDN?" to resource as Run would open it.
+// "*IDN?" to resource as Run would open it: the aliases (variable and file)
+// and board bindings applied as the control applies them.
 [[nodiscard]] Identity identify(const std::string& resource, const IoLimits& limits, const SerialSettings& serial);
 
-// "*IDN?" to an already resolved resource.
+// "*IDN?" to resource as it stands, e.g. an address found on the LAN.
 [[nodiscard]] Identity identifyResolved(const Resource& resource, const IoLimits& limits,
                                         const SerialSettings& serial);
 

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -54,6 +55,12 @@ std::string PortmapperFront::listen() {
     auto [listener, name] = listenTcp(core_.options.vxi11Host, kPort);
     listener_ = listener;
     datagram_ = bindDatagram(core_.options.vxi11Host, kPort);
+    try {
+        broadcast_ = std::make_unique<BroadcastListener>(core_.options.vxi11Host, kPort);
+    } catch (const std::runtime_error& error) {
+        // Served by address still; only discovery by broadcast is lost.
+        std::fprintf(stderr, "tq820-sim: %s; broadcast GETPORT not answered\n", error.what());
+    }
     return name;
 }
 
@@ -62,6 +69,7 @@ void PortmapperFront::collect(std::vector<pollfd>& fds) {
     fds.push_back({datagram_, POLLIN, 0});
     for (const auto& connection : connections_) fds.push_back(connection->pollRequest(true));
     polledConnections_ = connections_.size();
+    if (broadcast_) fds.push_back({broadcast_->fd(), POLLIN, 0});
 }
 
 void PortmapperFront::service(std::span<const pollfd> fds) {
@@ -84,6 +92,15 @@ void PortmapperFront::service(std::span<const pollfd> fds) {
     std::erase_if(connections_, [](const auto& stream) { return !stream->isOpen(); });
     if ((fds[0].revents & POLLIN) != 0) accept();
     if ((fds[1].revents & POLLIN) != 0) answerDatagram();
+    if (broadcast_ && fds.size() > 2 + polledConnections_ &&
+        (fds[2 + polledConnections_].revents & POLLIN) != 0)
+        answerBroadcast();
+}
+
+void PortmapperFront::answerBroadcast() {
+    const std::optional<Datagram> datagram = broadcast_->receive(kMaxRecord);
+    if (!datagram) return;
+    if (const std::string reply = answer(datagram->bytes); !reply.empty()) broadcast_->answer(*datagram, reply);
 }
 
 void PortmapperFront::accept() {

@@ -4,6 +4,7 @@
 // answers, DUMP lists what is served; SET and UNSET are refused.
 #pragma once
 
+#include "broadcast.h"
 #include "front_end.h"
 #include "rpc_stream.h"
 
@@ -22,7 +23,8 @@ public:
     PortmapperFront(const PortmapperFront&) = delete;
     PortmapperFront& operator=(const PortmapperFront&) = delete;
 
-    // Binds TCP and UDP port 111 on the VXI-11 host; returns "HOST:111".
+    // Binds TCP and UDP port 111 on the VXI-11 host, and UDP port 111 of
+    // every address for broadcasts; returns "HOST:111".
     std::string listen();
 
     void collect(std::vector<pollfd>& fds) override;
@@ -35,6 +37,7 @@ public:
 private:
     void accept();
     void answerDatagram();
+    void answerBroadcast();
     // The reply record to one call record, or nothing when it is dropped.
     [[nodiscard]] std::string answer(std::string_view record) const;
     [[nodiscard]] std::vector<rpc::Mapping> mappings() const;
@@ -43,6 +46,7 @@ private:
     int coreChannelPort_;
     int listener_ = -1;
     int datagram_ = -1;
+    std::unique_ptr<BroadcastListener> broadcast_;
     std::vector<std::unique_ptr<RpcStream>> connections_;
     std::size_t polledConnections_ = 0;
 };
