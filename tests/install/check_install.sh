@@ -1,18 +1,21 @@
 #!/bin/bash
 # Installs the build into a temporary prefix and checks what a user gets: the
-# programs start from there, the desktop entry validates and its command
-# opens the window, the icon renders, the man pages render without warnings
-# and the simulator's page documents exactly the options it takes. In the
-# deb mode it builds the Debian package instead, unpacks it into a throwaway
-# root and checks its contents and declared dependencies.
+# programs start from there, the desktop entry validates, its command opens
+# the window and its second action runs the program against the simulator,
+# the icon renders, the man pages render without warnings, the simulator's
+# page documents exactly the options it takes, and everything carries the
+# one version. In the deb mode it builds the Debian package instead, unpacks
+# it into a throwaway root and checks its contents, declared dependencies and
+# copyright file, and that lintian and appstreamcli pass it.
 #
-# Usage: check_install.sh prefix|deb BUILD_DIR PROGRAM...
+# Usage: TQ_VERSION=x.y.z check_install.sh prefix|deb BUILD_DIR PROGRAM...
 set -u
 
 mode=$1
 build=$2
 shift 2
 programs=("$@")
+version=${TQ_VERSION:?TQ_VERSION names the project version}
 
 failures=0
 fail() {
@@ -21,10 +24,14 @@ fail() {
 }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tq820-install.XXXXXX")
+# The program's I/O library reads aliases.conf from here: never the user's own.
+export XDG_CONFIG_HOME=$work/config
 xvfb_pid=
 app_pid=
+demo_pid=
 cleanup() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+    [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     wait 2>/dev/null
     rm -rf "$work"
@@ -60,8 +67,15 @@ check_binary() {
 check_installed_tree() {
     local root=$1 p
     for p in "${programs[@]}"; do
-        check_binary "$root/bin/$p"
+        if [ "$p" = tq820-scan-demo ]; then
+            [ -x "$root/bin/$p" ] || fail "$root/bin/$p is not installed or not executable"
+        else
+            check_binary "$root/bin/$p"
+        fi
         [ -f "$root/share/man/man1/$p.1.gz" ] || fail "no man page $root/share/man/man1/$p.1.gz"
+    done
+    for p in copyright changelog.gz; do
+        [ -f "$root/share/doc/tq820-scan/$p" ] || fail "no $root/share/doc/tq820-scan/$p"
     done
     if [ -d "$root/lib" ] && [ -n "$(find "$root/lib" -type f)" ]; then
         fail "files installed under lib/: $(find "$root/lib" -type f)"
@@ -80,6 +94,28 @@ check_man_page() {
     rendered=$(MANWIDTH=80 man -l "$page" 2>/dev/null | col -b)
     echo "$rendered" | grep -q "^NAME" || fail "man page $page has no NAME section"
     echo "$rendered" | grep -E -q "^ *$name +(-|−) " || fail "man page $page does not name $name"
+    echo "$rendered" | tail -n 1 | grep -q "^tq820-scan $version " ||
+        fail "man page $page does not carry version $version: $(echo "$rendered" | tail -n 1)"
+}
+
+# ---- one version ------------------------------------------------------------
+
+# project() sets the version; the simulator, the changelog and the AppStream
+# metadata must all say the same (the man pages are checked with the rest).
+check_versions() {
+    local root=$1 said
+    if has_program tq820-sim; then
+        said=$("$root/bin/tq820-sim" --version 2>&1)
+        [ "$said" = "tq820-sim $version" ] || fail "tq820-sim --version says '$said', not 'tq820-sim $version'"
+    fi
+    said=$(gzip -dc "$root/share/doc/tq820-scan/changelog.gz" | head -n 1)
+    [ "$said" = "tq820-scan ($version) unstable; urgency=medium" ] ||
+        fail "the changelog begins '$said', not with version $version"
+    if has_program tq820-scan; then
+        said=$(grep -o -m 1 '<release version="[^"]*"' "$root"/share/metainfo/*.metainfo.xml)
+        [ "$said" = "<release version=\"$version\"" ] ||
+            fail "the AppStream metadata's newest release is '$said', not $version"
+    fi
 }
 
 # The long options a text mentions, one per line, sorted.
@@ -107,8 +143,10 @@ check_sim_options_documented() {
 
 # ---- desktop entry and icon -------------------------------------------------
 
+# A key of the desktop entry's main group, or of the group named third.
 desktop_key() {
-    sed -n "s/^$1=//p" "$2" | head -n 1
+    local group=${3:-Desktop Entry}
+    sed -n "/^\[$group\]\$/,/^\[/s/^$1=//p" "$2" | head -n 1
 }
 
 check_desktop_entry() {
@@ -178,7 +216,107 @@ check_window_opens() {
     app_pid=
 }
 
+# ---- the menu's second action: the program against the simulator -----------
+
+# The pid of a child of $1 whose command is $2, from /proc (no procps needed).
+child_named() {
+    local stat pid comm state ppid rest
+    for stat in /proc/[0-9]*/stat; do
+        read -r pid comm state ppid rest <"$stat" 2>/dev/null || continue
+        if [ "$ppid" = "$1" ] && [ "$comm" = "($2)" ]; then
+            echo "$pid"
+            return
+        fi
+    done
+}
+
+# Runs the action "Try with the simulated instrument" as a menu would: the
+# window must open with "GPIB0::9::INSTR" routed to a running tq820-sim that
+# answers *IDN?, and once the program ends the simulator must be gone.
+check_demo_action() {
+    local root=$1 entry=$1/share/applications/tq820-scan.desktop
+    local group="Desktop Action simulated-instrument" command name found
+    local scan_pid= sim_pid= window= alias port reply
+    name=$(desktop_key Name "$entry" "$group")
+    command=$(desktop_key Exec "$entry" "$group")
+    [ "$name" = "Try with the simulated instrument" ] || fail "the desktop entry's second action is named '$name'"
+    found=$(PATH="$root/bin:$PATH" command -v "${command%% *}")
+    if [ "$found" != "$root/bin/tq820-scan-demo" ]; then
+        fail "the second action's command '$command' does not run the installed tq820-scan-demo: '$found'"
+        return
+    fi
+    PATH="$root/bin:$PATH" QT_QPA_PLATFORM=xcb $command >"$work/demo.log" 2>&1 &
+    demo_pid=$!
+    for _ in $(seq 1 100); do
+        window=$(xdotool search --onlyvisible --name '^Corvalen Control Example$' 2>/dev/null | head -n 1)
+        [ -n "$window" ] && break
+        kill -0 "$demo_pid" 2>/dev/null || break
+        sleep 0.2
+    done
+    scan_pid=$(child_named "$demo_pid" tq820-scan)
+    sim_pid=$(child_named "$demo_pid" tq820-sim)
+    if [ -z "$window" ] || [ -z "$scan_pid" ] || [ -z "$sim_pid" ]; then
+        fail "'$command' showed no window with tq820-scan and tq820-sim beside it: $(cat "$work/demo.log")"
+        return
+    fi
+    [ "$(readlink "/proc/$sim_pid/exe")" = "$root/bin/tq820-sim" ] ||
+        fail "tq820-scan-demo ran $(readlink "/proc/$sim_pid/exe"), not $root/bin/tq820-sim"
+    alias=$(tr '\0' '\n' <"/proc/$scan_pid/environ" | sed -n 's/^CORVALEN_IO_ALIASES=//p')
+    port=$(echo "$alias" | sed -n 's/^GPIB0::9::INSTR=TCPIP::127\.0\.0\.1::\([0-9]*\)::SOCKET$/\1/p')
+    if [ -z "$port" ]; then
+        fail "tq820-scan runs with CORVALEN_IO_ALIASES='$alias', not GPIB0::9::INSTR to a loopback socket"
+    elif ! exec 3<>"/dev/tcp/127.0.0.1/$port"; then
+        fail "nothing listens at the aliased port $port"
+    else
+        printf '*IDN?\n' >&3
+        read -r -t 5 reply <&3
+        exec 3>&-
+        echo "$reply" | grep -q ',TQ820A,' || fail "the aliased port $port answers *IDN? with '$reply'"
+    fi
+    # The program ends; tq820-scan-demo must stop the simulator and end too.
+    kill "$scan_pid"
+    for _ in $(seq 1 50); do
+        kill -0 "$demo_pid" 2>/dev/null || break
+        sleep 0.2
+    done
+    if kill -0 "$demo_pid" 2>/dev/null; then
+        fail "tq820-scan-demo still runs 10 s after tq820-scan ended"
+    elif [ -e "/proc/$sim_pid" ] && ! grep -q '^State:.*zombie' "/proc/$sim_pid/status" 2>/dev/null; then
+        fail "tq820-sim still runs after tq820-scan-demo ended"
+    fi
+    wait "$demo_pid" 2>/dev/null
+    demo_pid=
+}
+
 # ---- the Debian package -----------------------------------------------------
+
+# Lintian from Debian: no error, no warning (informational tags the package
+# keeps are overridden in packaging/lintian-overrides, with the reason).
+check_lintian() {
+    local deb=$1
+    if ! lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1; then
+        fail "lintian: $(grep -E '^[EW]: ' "$work/lintian.log" || tail -n 20 "$work/lintian.log")"
+    fi
+}
+
+# The AppStream metadata against the installed tree (so its launchable is
+# checked too). --no-net: the homepage and the screenshot are not fetched,
+# tests talk to loopback only. Errors and warnings fail; infos do not.
+check_appstream() {
+    local root=$1
+    if ! appstreamcli validate-tree --no-net "$root" >"$work/appstream.log" 2>&1; then
+        fail "appstreamcli validate-tree: $(cat "$work/appstream.log")"
+    fi
+}
+
+# Every package whose library the programs link (the Depends that
+# dpkg-shlibdeps computed) must be named, with its licence, in the copyright.
+check_copyright_names_linked() {
+    local copyright=$1 depends=$2 dep
+    for dep in $(echo "$depends" | tr ',|' '\n\n' | sed 's/(.*//'); do
+        grep -q -w -- "$dep" "$copyright" || fail "the copyright file does not name $dep, which the programs link"
+    done
+}
 
 check_debian_package() {
     local deb control depends root=$work/debroot dep
@@ -198,6 +336,7 @@ check_debian_package() {
     done
     echo "$control" | grep -q '^Section: electronics$' || fail "the package is not in section electronics"
     echo "$control" | grep -q '^Maintainer: .*<.*@.*>$' || fail "the package names no maintainer"
+    echo "$control" | grep -q "^Version: $version\$" || fail "the package's version is not $version: $control"
     # The machine that built the package has every library it links, so apt
     # must find all its dependencies met here.
     if ! apt-get install --simulate "$deb" >"$work/apt.log" 2>&1 || ! grep -q '^Inst tq820-scan ' "$work/apt.log"; then
@@ -205,16 +344,21 @@ check_debian_package() {
     fi
     dpkg-deb -x "$deb" "$root" || { fail "dpkg-deb cannot unpack $deb"; return; }
     check_installed_tree "$root/usr"
+    check_versions "$root/usr"
     [ -f "$root/usr/share/applications/tq820-scan.desktop" ] || fail "the package has no desktop entry"
     local path outside=
     for path in $(dpkg-deb --contents "$deb" | awk '{print $6}'); do
         case $path in
             ./ | ./usr/ | ./usr/bin/* | ./usr/share/ | ./usr/share/applications/* | \
-                ./usr/share/icons/* | ./usr/share/man/*) ;;
+                ./usr/share/icons/* | ./usr/share/man/* | ./usr/share/doc/* | \
+                ./usr/share/metainfo/* | ./usr/share/lintian/*) ;;
             *) outside="$outside $path" ;;
         esac
     done
     [ -z "$outside" ] || fail "the package installs outside usr/bin and usr/share:$outside"
+    check_copyright_names_linked "$root/usr/share/doc/tq820-scan/copyright" "$depends"
+    check_lintian "$deb"
+    has_program tq820-scan && check_appstream "$root"
 }
 
 # ---- main -------------------------------------------------------------------
@@ -229,6 +373,7 @@ run_prefix_checks() {
     for p in "${programs[@]}"; do
         check_man_page "$prefix/share/man/man1/$p.1.gz" "$p"
     done
+    check_versions "$prefix"
     if has_program tq820-sim; then
         "$prefix/bin/tq820-sim" --help >"$work/sim-help.txt" 2>&1 ||
             fail "tq820-sim --help failed: $(cat "$work/sim-help.txt")"
@@ -238,6 +383,7 @@ run_prefix_checks() {
         check_desktop_entry "$prefix"
         check_window_opens "$prefix"
     fi
+    has_program tq820-scan-demo && check_demo_action "$prefix"
 }
 
 case $mode in
