@@ -74,15 +74,16 @@ std::string Vxi11Front::listen() {
     return name;
 }
 
-// A connection with a device_read waiting is not read from: RPC clients
-// wait for each reply, and whatever else it sends waits in the socket.
+// A connection with a device_read waiting, or about to close, is not read
+// from: RPC clients wait for each reply, and whatever else it sends waits in
+// the socket rather than in memory.
 void Vxi11Front::collect(std::vector<pollfd>& fds) {
     listenerPolled_ = listener_ >= 0;
     if (listenerPolled_) fds.push_back({listener_, POLLIN, 0});
     polled_.clear();
     for (auto& connection : connections_) {
         if (!connection->stream->isOpen()) continue;
-        fds.push_back(connection->stream->pollRequest(!connection->pending));
+        fds.push_back(connection->stream->pollRequest(!busy(*connection)));
         polled_.push_back(connection.get());
     }
 }
@@ -95,11 +96,11 @@ void Vxi11Front::service(std::span<const pollfd> fds) {
         const short revents = fds[slot++].revents;
         RpcStream& stream = *connection->stream;
         if ((revents & POLLOUT) != 0 && !stream.flush()) continue;
-        if ((revents & (POLLHUP | POLLERR)) != 0 && connection->pending) {
+        if ((revents & (POLLHUP | POLLERR)) != 0 && busy(*connection)) {
             closeConnection(*connection);  // gone while its read waited
             continue;
         }
-        if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !connection->pending) {
+        if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !busy(*connection)) {
             if (!stream.receive()) continue;
         }
     }
@@ -201,8 +202,23 @@ void Vxi11Front::handle(Connection& connection, const rpc::Request& request) {
 }
 
 void Vxi11Front::reply(Connection& connection, std::uint32_t xid, std::string_view results) {
-    connection.stream->send(rpc::successReply(xid, results),
-                            static_cast<std::size_t>(core_.options.rpcFragment));
+    const auto fragment = static_cast<std::size_t>(core_.options.rpcFragment);
+    if (++replies_ != core_.options.vxi11LyingRecord) {
+        connection.stream->send(rpc::successReply(xid, results), fragment);
+        return;
+    }
+    // The first mark claims 4 bytes fewer than its fragment holds: the
+    // client's reply is cut short and its last word taken for a mark.
+    std::string framed = rpc::frameRecord(rpc::successReply(xid, results), fragment);
+    auto* mark = reinterpret_cast<unsigned char*>(framed.data());
+    std::uint32_t word = 0;
+    for (int i = 0; i < 4; ++i) word = word << 8 | mark[i];
+    if ((word & 0x7FFFFFFFU) >= 4) word -= 4;
+    for (int i = 0; i < 4; ++i) mark[i] = static_cast<unsigned char>(word >> (24 - 8 * i));
+    core_.transcript.write("FAULT", "VXI-11: the record mark of reply " +
+                                        std::to_string(replies_) +
+                                        " claims 4 bytes fewer than it carries");
+    connection.stream->sendFramed(framed);
 }
 
 // "inst0" for an instrument on the LAN; "gpib0,<address>" behind a gateway,
@@ -277,6 +293,11 @@ void Vxi11Front::write(Connection& connection, const rpc::Request& request) {
         output.close = true;
     }
     if (output.close) connection.closeWhenSent = true;
+    if (++writes_ == core_.options.vxi11DropLink) {
+        core_.transcript.write("FAULT", "VXI-11: link " + std::to_string(args.lid) +
+                                            " died after device_write " + std::to_string(writes_));
+        dropLink(args.lid);
+    }
 }
 
 void Vxi11Front::read(Connection& connection, const rpc::Request& request) {
@@ -288,6 +309,12 @@ void Vxi11Front::read(Connection& connection, const rpc::Request& request) {
     else if (lockedByOther(args.lid))
         error = DeviceError::Locked;
     if (error != DeviceError::None) return reply(connection, request.xid, rpc::readResult(error, 0, {}));
+    if (++reads_ == core_.options.vxi11EmptyRead) {
+        core_.transcript.write("FAULT", "VXI-11: device_read " + std::to_string(reads_) +
+                                            " answered REQCNT with no data");
+        return reply(connection, request.xid,
+                     rpc::readResult(DeviceError::None, rpc::kReasonReqcnt, {}));
+    }
     const auto wait = std::chrono::milliseconds(std::min(args.ioTimeout, kMaxIoTimeoutMs));
     connection.pending = PendingRead{request.xid, args, Steady::now() + wait};
     answerPendingRead(connection);

@@ -56,6 +56,9 @@ private:
         std::deque<std::pair<Steady::time_point, std::string>> delayed;
     };
 
+    static bool busy(const Connection& connection) {
+        return connection.pending.has_value() || connection.closeWhenSent;
+    }
     void accept();
     void pump(Connection& connection);
     void handle(Connection& connection, const rpc::Request& request);
@@ -86,6 +89,10 @@ private:
     std::map<std::int32_t, Link> links_;
     std::int32_t nextLid_ = 1;
     std::optional<std::int32_t> lockHolder_;
+    // For the faults: calls answered over the simulator's lifetime.
+    long replies_ = 0;
+    long reads_ = 0;
+    long writes_ = 0;
 };
 
 // The VXI-11 front end, and the portmapper in front of it, when the options
