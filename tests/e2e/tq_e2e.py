@@ -125,6 +125,9 @@ class Desktop:
             "XDG_RUNTIME_DIR": self._runtime,
             # Qt joins the accessibility bus only when asked to.
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+            # The I/O library's own settings (aliases.conf) from an empty
+            # folder, never the user's.
+            "XDG_CONFIG_HOME": os.path.join(self._runtime, "config"),
         })
         self.env.pop("QT_QPA_PLATFORM", None)
         self._start_bus()
@@ -401,10 +404,13 @@ class Program:
     """tq820-scan on a Desktop, with the design-time address routed to
     resource."""
 
-    def __init__(self, path, desktop, resource, workdir, name="scan", start_timeout=60):
+    def __init__(self, path, desktop, resource, workdir, name="scan", start_timeout=60,
+                 aliases=None):
         self.path = path
         self.desktop = desktop
         self.resource = resource
+        # CORVALEN_IO_ALIASES; by default the design-time address -> resource.
+        self.aliases = aliases if aliases is not None else f"{DESIGN_ADDRESS}={resource}"
         self.stdout_path = os.path.join(workdir, name + "-stdout.txt")
         self.stderr_path = os.path.join(workdir, name + "-stderr.txt")
         self.start_timeout = start_timeout
@@ -421,7 +427,7 @@ class Program:
 
     def start(self):
         env = dict(self.desktop.env)
-        env["CORVALEN_IO_ALIASES"] = f"{DESIGN_ADDRESS}={self.resource}"
+        env["CORVALEN_IO_ALIASES"] = self.aliases
         with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
             self.process = subprocess.Popen([self.path], stdout=out, stderr=err, env=env)
         self.started = time.monotonic()
