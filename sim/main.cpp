@@ -2,6 +2,7 @@
 // a serial pseudo-terminal, Prologix, VXI-11) from one poll() loop. main only reads the
 // options and wires the front ends to the shared core.
 
+#include "announce.h"
 #include "options.h"
 #include "prologix_front.h"
 #include "pty_front.h"
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tq820sim {
@@ -59,9 +61,14 @@ void serve(const SimulatorOptions& options) {
     for (const std::string& fault : describeFaults(options)) transcript.write("FAULT", fault);
 
     std::vector<std::unique_ptr<FrontEnd>> frontEnds;
+    std::vector<Announcement> announcements;
     if (options.tcp) {
         auto tcp = std::make_unique<TcpFront>(core);
-        std::printf("TCP %s\n", tcp->listen().c_str());
+        const std::string address = tcp->listen();
+        std::printf("TCP %s\n", address.c_str());
+        const auto colon = address.rfind(':');
+        announcements.push_back({"_scpi-raw._tcp", address.substr(0, colon),
+                                 static_cast<std::uint16_t>(std::stoi(address.substr(colon + 1)))});
         frontEnds.push_back(std::move(tcp));
     }
     if (options.pty) {
@@ -72,6 +79,9 @@ void serve(const SimulatorOptions& options) {
     openPrologixFronts(core, frontEnds);
     openVxi11Fronts(core, frontEnds);
     std::fflush(stdout);
+    if (options.portmapper) announcements.push_back({"_vxi-11._tcp", options.vxi11Host, 111});
+    std::optional<Announcer> announcer;
+    if (options.announce) announcer.emplace(std::move(announcements));
 
     std::vector<FrontEnd*> driven;
     for (const auto& frontEnd : frontEnds) driven.push_back(frontEnd.get());

@@ -85,6 +85,8 @@ SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
             parseAddress(option, value(), options.vxi11Host, options.vxi11Port);
         } else if (option == "--portmapper")
             options.portmapper = true;
+        else if (option == "--announce")
+            options.announce = true;
         else if (option == "--gateway")
             options.gateway = true;
         else if (option == "--gpib-address")
@@ -140,7 +142,7 @@ SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
         else
             throw OptionsError("unknown option \"" + option + "\" (see --help)");
         if (hasInline && (option == "--pty" || option == "--help" || option == "--no-dmm" ||
-                          option == "--dmm-off" || option == "--portmapper" ||
+                          option == "--dmm-off" || option == "--portmapper" || option == "--announce" ||
                           option == "--gateway" || option == "--prologix-pty")) {
             throw OptionsError(option + " takes no value");
         }
@@ -209,6 +211,8 @@ Transports (at least one; TCP on 127.0.0.1:5025 when none is given):
   --vxi11 [HOST:]PORT   serve the VXI-11 core channel (device "inst0") on HOST and PORT
   --portmapper          answer portmapper GETPORT on TCP and UDP port 111 of the VXI-11
                         host (needs root or a private network namespace)
+  --announce            announce the portmapper (_vxi-11._tcp) and the TCP port
+                        (_scpi-raw._tcp) by mDNS through the Avahi daemon, if one runs
   --gateway             act as a LAN/GPIB gateway: the device is "gpib0,ADDRESS" and
                         any other address is "device not accessible"
   --gpib-address N      the instrument's GPIB primary address (default 9)

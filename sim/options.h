@@ -25,6 +25,7 @@ struct SimulatorOptions {
     std::string vxi11Host = "127.0.0.1";
     int vxi11Port = 0;
     bool portmapper = false;
+    bool announce = false;  // DNS-SD through the Avahi daemon
     bool gateway = false;
     int gpibAddress = 9;
     int gpibSecondary = 0;  // as Prologix writes it, 96..126; 0: none
