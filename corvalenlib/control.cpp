@@ -28,6 +28,7 @@ void Control::SelectIODialog() {
     CorvalenLib::SelectIoDialog dialog(dialogParent_);
     dialog.setResourceText(address_);
     dialog.setSerialSettings(serial_);
+    dialog.setProbeLimits(limits_);  // Identify is bounded as Run would be
     if (dialog.exec() == QDialog::Accepted) {
         address_ = dialog.resourceText();
         serial_ = dialog.serialSettings();
