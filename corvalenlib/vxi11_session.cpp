@@ -92,6 +92,34 @@ std::string vxi11ErrorText(int code) {
     return text + " (VXI-11 error " + std::to_string(code) + ")";
 }
 
+ReadResults decodeReadResults(std::string_view results, std::size_t room, std::string& data) {
+    // The data go straight into data: room for them is made first, after
+    // checking the length the results claim against the bytes they hold.
+    constexpr std::size_t kFixedSize = 12;  // error, reason, data length
+    if (results.size() < kFixedSize) rpc::detail::failDecoding("device_read");
+    const auto* lengthBytes = reinterpret_cast<const unsigned char*>(results.data() + 8);
+    const std::size_t length = static_cast<std::size_t>(lengthBytes[0]) << 24 |
+                               static_cast<std::size_t>(lengthBytes[1]) << 16 |
+                               static_cast<std::size_t>(lengthBytes[2]) << 8 | lengthBytes[3];
+    if (length > results.size() - kFixedSize) rpc::detail::failDecoding("device_read");
+    if (length > room) {
+        throw IoError("device_read: the device sent " + std::to_string(length) + " bytes where " +
+                      std::to_string(room) + " were asked for");
+    }
+    const std::size_t start = data.size();
+    data.resize(start + length);
+    Device_ReadResp block{};
+    block.data.data_val = data.data() + start;
+    try {
+        rpc::decodeResults(results, xdr_Device_ReadResp, block, "device_read");
+    } catch (const IoError&) {
+        data.resize(start);
+        throw;
+    }
+    if (block.error != 0) data.resize(start);  // a failed read carries no data
+    return {block.error, block.reason};
+}
+
 Vxi11Session::Vxi11Session(VxiAddress address, const IoLimits& limits)
     : Session(limits),
       address_(std::move(address)),
@@ -116,6 +144,12 @@ void Vxi11Session::open() {
     corePort_ = askPortmapper(host, budget);
     core_.connect(host, corePort_, budget);
     createLink(budget);
+}
+
+void Vxi11Session::openOn(int fd, std::uint32_t firstXid) {
+    close();
+    core_.attach(fd, firstXid);
+    createLink(budgetOf(limits().connectTimeout, limits().connectTimeout));
 }
 
 std::uint16_t Vxi11Session::askPortmapper(const std::string& host,
@@ -195,33 +229,8 @@ bool Vxi11Session::readBlock(const RpcChannel::Budget& budget) {
     const auto results = core_.call(
         DEVICE_CORE, DEVICE_CORE_VERSION, kDeviceRead, 28,
         [&](XDR* stream) { return xdr_Device_ReadParms(stream, &arguments) != 0; }, budget);
-    // The data go straight into pending_: room for them is made first, after
-    // checking the length the reply claims against the bytes it holds.
-    constexpr std::size_t kFixedSize = 12;  // error, reason, data length
-    if (results.size() < kFixedSize) rpc::detail::failDecoding("device_read");
-    const auto* lengthBytes = reinterpret_cast<const unsigned char*>(results.data() + 8);
-    const std::size_t length = static_cast<std::size_t>(lengthBytes[0]) << 24 |
-                               static_cast<std::size_t>(lengthBytes[1]) << 16 |
-                               static_cast<std::size_t>(lengthBytes[2]) << 8 | lengthBytes[3];
-    if (length > results.size() - kFixedSize) rpc::detail::failDecoding("device_read");
-    if (length > room) {
-        throw IoError("device_read: the device sent " + std::to_string(length) + " bytes where " +
-                      std::to_string(room) + " were asked for");
-    }
-    const std::size_t start = pending_.size();
-    pending_.resize(start + length);
-    Device_ReadResp block{};
-    block.data.data_val = pending_.data() + start;
-    try {
-        rpc::decodeResults(results, xdr_Device_ReadResp, block, "device_read");
-    } catch (const IoError&) {
-        pending_.resize(start);
-        throw;
-    }
-    if (block.error != 0) {
-        pending_.resize(start);
-        checkDeviceError(block.error, "device_read");
-    }
+    const auto block = decodeReadResults(results, room, pending_);
+    checkDeviceError(block.error, "device_read");
     return (block.reason & (VXI11_REASON_END | VXI11_REASON_CHR)) != 0;
 }
 

@@ -13,6 +13,16 @@ namespace CorvalenLib {
 // VXI-11's error codes as error texts: "device not accessible (error 3)".
 [[nodiscard]] std::string vxi11ErrorText(int code);
 
+// One device_read answer: its error code and reason bits; its data are
+// appended to data. Raises IoError when the results do not decode or hold
+// more than room bytes.
+struct ReadResults {
+    int error = 0;
+    int reason = 0;
+};
+[[nodiscard]] ReadResults decodeReadResults(std::string_view results, std::size_t room,
+                                            std::string& data);
+
 class Vxi11Session final : public Session {
 public:
     Vxi11Session(VxiAddress address, const IoLimits& limits);
@@ -21,6 +31,10 @@ public:
     // Asks the host's portmapper (TCP port 111) for the core channel's port,
     // connects there and creates the link, all within the connect time-out.
     void open() override;
+    // Creates the link over fd, a socket connected to the core channel, and
+    // takes it over; calls are numbered from firstXid. open() ends the same
+    // way; tests and fuzzing start here.
+    void openOn(int fd, std::uint32_t firstXid);
     // Sends message in blocks of at most the link's maximum receive size,
     // END on the last.
     void write(std::string_view message) override;
