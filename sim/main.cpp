@@ -104,6 +104,10 @@ int main(int argc, char** argv) {
         std::fputs(usage().c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::fputs(versionText().c_str(), stdout);
+        return 0;
+    }
     try {
         installSignalHandlers();
         serve(options);

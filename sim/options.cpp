@@ -75,6 +75,8 @@ SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
         constexpr long kMany = 1000000000L;
         if (option == "--help" || option == "-h")
             options.help = true;
+        else if (option == "--version")
+            options.version = true;
         else if (option == "--tcp") {
             options.tcp = true;
             parseAddress(option, value(), options.host, options.port);
@@ -141,9 +143,10 @@ SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
             options.instrument.missingField = wholeNumber(option, value(), 1, kMany);
         else
             throw OptionsError("unknown option \"" + option + "\" (see --help)");
-        if (hasInline && (option == "--pty" || option == "--help" || option == "--no-dmm" ||
-                          option == "--dmm-off" || option == "--portmapper" || option == "--announce" ||
-                          option == "--gateway" || option == "--prologix-pty")) {
+        if (hasInline &&
+            (option == "--pty" || option == "--help" || option == "--version" ||
+             option == "--no-dmm" || option == "--dmm-off" || option == "--portmapper" ||
+             option == "--announce" || option == "--gateway" || option == "--prologix-pty")) {
             throw OptionsError(option + " takes no value");
         }
     }
@@ -249,7 +252,15 @@ Faults:
   --stall-at N          a scan stores no more than N readings
   --missing-field N     the Nth reading removed lacks its channel field
 Queries are counted from 1 over the simulator's lifetime.
+
+Information:
+  --help                print this text and exit
+  --version             print the simulator's version and exit
 )";
+}
+
+std::string versionText() {
+    return "tq820-sim " TQ820_VERSION "\n";
 }
 
 }  // namespace tq820sim

@@ -19,6 +19,7 @@ struct SimulatorOptions {
     double speed = 1.0;
     std::string transcript;
     bool help = false;
+    bool version = false;
     int replyDelayMs = 0;
     // VXI-11 core channel; a gateway serves the instrument as gpib0,<address>.
     bool vxi11 = false;
@@ -58,5 +59,8 @@ ScpiError parseErrorOption(const std::string& text);
 std::vector<std::string> describeFaults(const SimulatorOptions& options);
 
 std::string usage();
+
+// "tq820-sim 0.2.0": the project's version, set by its CMake project().
+std::string versionText();
 
 }  // namespace tq820sim

@@ -94,7 +94,7 @@ check_man_page() {
     rendered=$(MANWIDTH=80 man -l "$page" 2>/dev/null | col -b)
     echo "$rendered" | grep -q "^NAME" || fail "man page $page has no NAME section"
     echo "$rendered" | grep -E -q "^ *$name +(-|−) " || fail "man page $page does not name $name"
-    echo "$rendered" | tail -n 1 | grep -q "^tq820-scan $version " ||
+    echo "$rendered" | tail -n 1 | grep -q "^tq820-scan $version[[:space:]]" ||
         fail "man page $page does not carry version $version: $(echo "$rendered" | tail -n 1)"
 }
 
@@ -283,6 +283,7 @@ check_demo_action() {
         fail "tq820-scan-demo still runs 10 s after tq820-scan ended"
     elif [ -e "/proc/$sim_pid" ] && ! grep -q '^State:.*zombie' "/proc/$sim_pid/status" 2>/dev/null; then
         fail "tq820-sim still runs after tq820-scan-demo ended"
+        kill "$sim_pid"
     fi
     wait "$demo_pid" 2>/dev/null
     demo_pid=
