@@ -2,6 +2,8 @@
 // tq820-sim. Besides Google Benchmark's own options:
 //   --tcp HOST:PORT      the simulator's TCP address (required)
 //   --pty PATH           its pseudo-terminal; without it, no serial rows
+//   --prologix-tcp PORT  its Prologix TCP front end on the same host; without
+//                        it, no Prologix row
 //   --round-trips N      round trips per repetition of a row
 //   --repetitions N      repetitions of each round-trip row
 //   --runs N             whole runs of the program
@@ -45,6 +47,8 @@ tq::bench::Settings parseSettings(int argc, char** argv, std::string& samplesPat
             settings.port = positive("--tcp", value.substr(colon + 1));
         } else if (option == "--pty") {
             settings.pty = value;
+        } else if (option == "--prologix-tcp") {
+            settings.prologixPort = positive("--prologix-tcp", value);
         } else if (option == "--round-trips") {
             settings.roundTrips = positive("--round-trips", value);
         } else if (option == "--repetitions") {

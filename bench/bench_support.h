@@ -18,6 +18,7 @@ struct Settings {
     std::string host = "127.0.0.1";
     int port = 0;
     std::string pty;        // empty: no serial rows
+    int prologixPort = 0;   // its Prologix GPIB-ETHERNET front end on host; 0: no Prologix row
     int roundTrips = 2000;  // per repetition of a round-trip row
     int repetitions = 5;
     int runs = 10;  // whole program runs

@@ -4,7 +4,9 @@
 // on one connection, against the least any server can do.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "bench_registry.h"
@@ -99,6 +101,40 @@ void serialControl(benchmark::State& state, const Settings& settings, const std:
     guarded(state, [&] { timeControl(state, row, "ASRL" + settings.pty + "::INSTR"); });
 }
 
+// An environment variable set for one row and put back after it.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// The design-time address GPIB0::9::INSTR with board GPIB0 bound to the
+// simulator's Prologix GPIB-ETHERNET front end: the query and its "++read
+// eoi" go in one write, so the round trip should cost what the socket's does.
+void tcpPrologix(benchmark::State& state, const Settings& settings, const std::string& row) {
+    guarded(state, [&] {
+        const ScopedVariable binding("CORVALEN_IO_ALIASES", "GPIB0::INTFC=PRLGX-TCPIP::" + settings.host +
+                                                                "::" + std::to_string(settings.prologixPort) +
+                                                                "::INTFC");
+        timeControl(state, row, "GPIB0::9::INSTR");
+    });
+}
+
 // The bare client against a server that parses nothing: the kernel's floor.
 void tcpFloor(benchmark::State& state, const Settings& settings, const std::string& row) {
     guarded(state, [&] {
@@ -144,6 +180,7 @@ void registerExchangeBenchmarks(const Settings& settings) {
     addRoundTrip("tcp/bare", tcpBare, settings, settings.roundTrips);
     addRoundTrip("tcp/control", tcpControl, settings, settings.roundTrips);
     addRoundTrip("tcp/floor", tcpFloor, settings, settings.roundTrips);
+    if (settings.prologixPort != 0) addRoundTrip("tcp/prologix", tcpPrologix, settings, settings.roundTrips);
     addRoundTrip("tcp/pipelined", tcpPipelined, settings, settings.roundTrips / 10 + 1);
     if (!settings.pty.empty()) {
         addRoundTrip("serial/bare", serialBare, settings, settings.roundTrips);

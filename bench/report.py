@@ -12,6 +12,7 @@ ROUND_TRIP_ROWS = [
     ("tcp/bare", "TCP, bare socket (the floor)"),
     ("tcp/control", "TCP, control"),
     ("tcp/pyvisa", "TCP, PyVISA (pyvisa-py)"),
+    ("tcp/prologix", "TCP, control via Prologix (GPIB0)"),
     ("serial/bare", "serial pty, bare terminal"),
     ("serial/control", "serial pty, control"),
     ("serial/pyvisa", "serial pty, PyVISA (pyvisa-py)"),
@@ -20,6 +21,7 @@ ROUND_TRIP_ROWS = [
 ]
 
 MAX_CONTROL_OVER_BARE = 1.10
+MAX_PROLOGIX_OVER_SOCKET = 1.20
 MIN_SIM_SHARE_OF_FLOOR = 0.80
 MAX_RUN_OVERHEAD_MS = 50.0
 MAX_STARTUP_MS = 300.0
@@ -100,6 +102,10 @@ def judge(rows, startup_ms=None, peak_mib=None):
                           max(max(pair) for pair in pairs) <= MAX_CONTROL_OVER_BARE))
     else:
         goals.append(Goal("control within 1.10x of the bare socket (TCP)", "not measured", False))
+    if "tcp/prologix" in s and "tcp/control" in s:
+        pair = ratio(s["tcp/prologix"], s["tcp/control"])
+        goals.append(Goal(f"Prologix within {MAX_PROLOGIX_OVER_SOCKET:.2f}x of the raw socket (control, TCP)",
+                          both(pair), max(pair) <= MAX_PROLOGIX_OVER_SOCKET))
     for kind in ("tcp", "serial"):
         control, peer = s.get(f"{kind}/control"), s.get(f"{kind}/pyvisa")
         label = "TCP" if kind == "tcp" else "serial"
@@ -139,6 +145,8 @@ def format_table(rows, startup_ms=None, peak_mib=None, notes=()):
     out.append("Ratios                                    median       p99")
     for top, bottom, label in (("tcp/control", "tcp/bare", "TCP control / bare"),
                                ("tcp/pyvisa", "tcp/control", "TCP PyVISA / control"),
+                               ("tcp/prologix", "tcp/control", "TCP Prologix / raw socket, control"),
+                               ("tcp/prologix", "tcp/bare", "TCP Prologix / bare socket"),
                                ("serial/control", "serial/bare", "serial control / bare"),
                                ("serial/pyvisa", "serial/control", "serial PyVISA / control"),
                                ("same-cpu/tcp/control", "same-cpu/tcp/bare", "TCP control / bare, same CPU")):

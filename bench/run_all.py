@@ -33,6 +33,9 @@ LIST_AREA = ("28", "99", "283", "120")
 RUN_BUTTON = ("169", "72")
 EXIT_BUTTON = ("169", "272")
 READINGS = 40
+# The I/O library's aliases.conf comes from here, a folder that holds none,
+# never from the user's own ~/.config.
+NO_CONFIG = os.path.join(tempfile.gettempdir(), "tq-bench-no-config")
 
 
 class BenchError(RuntimeError):
@@ -83,20 +86,22 @@ def placement():
 
 class Simulator:
     def __init__(self, path, speed, transcript=None, cpu=None):
-        command = [path, "--tcp", "0", "--pty", "--speed", str(speed)]
+        command = [path, "--tcp", "0", "--pty", "--prologix-tcp", "0", "--speed", str(speed)]
         if transcript:
             command += ["--transcript", transcript]
         self.transcript = transcript
         self.process = subprocess.Popen(command, stdout=subprocess.PIPE, preexec_fn=pinned(cpu))
-        self.tcp = self.pty = None
-        for _ in range(2):
+        self.tcp = self.pty = self.prologix = None
+        for _ in range(3):
             kind, _, where = read_line(self.process.stdout, 20, "tq820-sim's start-up lines").partition(" ")
             if kind == "TCP":
                 self.tcp = where
             elif kind == "PTY":
                 self.pty = where
-        if not self.tcp or not self.pty:
-            raise BenchError("tq820-sim did not report its TCP port and its pty")
+            elif kind == "PRLGX-TCP":
+                self.prologix = where
+        if not self.tcp or not self.pty or not self.prologix:
+            raise BenchError("tq820-sim did not report its TCP port, its pty and its Prologix TCP port")
 
     def resource(self):
         host, _, port = self.tcp.rpartition(":")
@@ -139,13 +144,15 @@ def round_trips(args, sim, cpus, out_dir, round_number):
         samples = os.path.join(out_dir, f"{name}-{round_number}.txt")
         log = os.path.join(out_dir, f"{name}-{round_number}.log")
         command = [os.path.join(args.build, "bench", "tq820-bench"), "--tcp", sim.tcp, "--pty", sim.pty,
+                   "--prologix-tcp", sim.prologix.rpartition(":")[2],
                    "--round-trips", str(args.round_trips), "--repetitions", str(args.repetitions),
                    "--runs", str(args.runs), "--samples", samples,
                    "--benchmark_enable_random_interleaving=true", *extra]
         if sim_cpu is not None:
             command += ["--server-cpu", str(sim_cpu)]
         with open(log, "w") as console:
-            done = subprocess.run(command, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"), stdout=console,
+            done = subprocess.run(command, env=dict(os.environ, QT_QPA_PLATFORM="offscreen",
+                                                    XDG_CONFIG_HOME=NO_CONFIG), stdout=console,
                                   stderr=subprocess.STDOUT, timeout=900, preexec_fn=pinned(cpu))
         if done.returncode != 0 or "ERROR OCCURRED" in open(log).read():
             raise BenchError(f"tq820-bench failed; see {log}")
@@ -173,7 +180,10 @@ def round_trips(args, sim, cpus, out_dir, round_number):
 
 
 def program_env(display, resource):
-    env = dict(os.environ, DISPLAY=display, CORVALEN_IO_ALIASES=f"{DESIGN_ADDRESS}={resource}")
+    # XDG_CONFIG_HOME: the I/O library's aliases.conf from an empty folder,
+    # never the user's own.
+    env = dict(os.environ, DISPLAY=display, CORVALEN_IO_ALIASES=f"{DESIGN_ADDRESS}={resource}",
+               XDG_CONFIG_HOME=NO_CONFIG)
     for name in ("QT_QPA_PLATFORM", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "CORVALEN_IO_TRACE"):
         env.pop(name, None)
     return env
