@@ -7,10 +7,13 @@
 //       build/sim/tq820-sim build/bench/tq820-find-bench --bench
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 #include "corvalenlib/find_panel.h"
@@ -30,7 +33,7 @@ struct Round {
 
 // One search from the dialog's first showing, watched by a timer on the GUI
 // thread: a late tick is time the thread could not repaint.
-Round searchOnce(int board) {
+Round searchOnce(int board, const std::function<void(CorvalenLib::SelectIoDialog&)>& atEnd = {}) {
     CorvalenLib::SelectIoDialog dialog;
     dialog.setGpibBoard(board);
     Round round;
@@ -50,8 +53,10 @@ Round searchOnce(int board) {
     });
     QObject::connect(&dialog.findPanel(), &CorvalenLib::FindPanel::searchFinished, [&] {
         round.doneMs = clock.elapsed();
+        if (atEnd) atEnd(dialog);
         QApplication::quit();
     });
+    if (atEnd) dialog.resize(820, 780);  // room for the identities in the picture
     clock.start();
     dialog.show();
     dialog.findPanel().startSearch();
@@ -82,6 +87,19 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication application(argc, argv);
+    // --screenshot PATH: the dialog after a search, an instrument picked and
+    // identified, as the README shows it.
+    if (argc == 3 && std::string_view(argv[1]) == "--screenshot") {
+        searchOnce(0, [path = QString::fromLocal8Bit(argv[2])](CorvalenLib::SelectIoDialog& dialog) {
+            dialog.findPanel().select(QStringLiteral("TCPIP0::%1::inst0::INSTR").arg(qgetenv("TQ_FIND_INST0")));
+            QEventLoop wait;
+            QObject::connect(&dialog.identifyBar(), &CorvalenLib::IdentifyBar::finished, &wait, &QEventLoop::quit);
+            dialog.identifyBar().identify();
+            wait.exec();
+            dialog.grab().save(path);
+        });
+        return 0;
+    }
     struct Board {
         int number;
         const char* bound;

@@ -12,6 +12,7 @@ themselves and the mDNS path is tested too, with "lxi discover --mdns".
 Nothing is sent outside loopback and this namespace.
   find_in_netns.py TQ820_SIM FIND_TESTS
   find_in_netns.py TQ820_SIM TQ820_FIND_BENCH --bench   (the figures, no checks)
+  find_in_netns.py TQ820_SIM TQ820_FIND_BENCH --bench --screenshot docs/select-io.png
 """
 import os
 import select
@@ -205,7 +206,8 @@ def main():
                                 f"GPIB1::INTFC=TCPIP::{NET_B}::gpib0::INTFC"]))
             if avahi is not None:
                 test_env["TQ_FIND_MDNS"] = f"TCPIP0::{NET_A}::{raw_port}::SOCKET"
-            status = subprocess.run([find_tests], env=test_env, timeout=120).returncode
+            command = [find_tests] + sys.argv[sys.argv.index("--screenshot"):] if "--screenshot" in sys.argv else [find_tests]
+            status = subprocess.run(command, env=test_env, timeout=120).returncode
             failures = []
             if not bench:
                 failures += lxi_discover(os.path.join(workdir, "sim-b.txt"))
