@@ -111,6 +111,13 @@ void RpcChannel::connect(const std::string& host, std::uint16_t port, const Budg
     throw IoError("cannot connect to " + peer_ + " at " + host + " port " + service + ": " + cause);
 }
 
+void RpcChannel::attach(int fd, std::uint32_t firstXid) {
+    close();
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // as connect() leaves it
+    fd_ = fd;
+    nextXid_ = firstXid;
+}
+
 void RpcChannel::close() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;

@@ -33,6 +33,9 @@ public:
 
     // host is a name or an address, an IPv6 one without brackets.
     void connect(const std::string& host, std::uint16_t port, const Budget& budget);
+    // Takes over fd, a connected stream or seqpacket socket, numbering the
+    // calls from firstXid: tests and fuzzing write replies ahead this way.
+    void attach(int fd, std::uint32_t firstXid);
     void close() noexcept;
     [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
 

@@ -112,6 +112,12 @@ SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
             options.rpcFragment = wholeNumber(option, value(), 1, 1 << 20);
         else if (option == "--read-block")
             options.readBlock = wholeNumber(option, value(), 1, 1 << 20);
+        else if (option == "--vxi11-empty-read")
+            options.vxi11EmptyRead = wholeNumber(option, value(), 1, kMany);
+        else if (option == "--vxi11-lying-record")
+            options.vxi11LyingRecord = wholeNumber(option, value(), 1, kMany);
+        else if (option == "--vxi11-drop-link")
+            options.vxi11DropLink = wholeNumber(option, value(), 1, kMany);
         else if (option == "--speed")
             options.speed = positiveNumber(option, value());
         else if (option == "--seed")
@@ -195,6 +201,14 @@ std::vector<std::string> describeFaults(const SimulatorOptions& options) {
     if (options.readBlock > 0)
         lines.push_back("device_read answers at most " + std::to_string(options.readBlock) +
                         " bytes");
+    if (options.vxi11EmptyRead > 0)
+        lines.push_back("device_read " + std::to_string(options.vxi11EmptyRead) +
+                        " answers REQCNT with no data");
+    if (options.vxi11LyingRecord > 0)
+        lines.push_back("RPC reply " + std::to_string(options.vxi11LyingRecord) +
+                        " with a record mark 4 bytes short");
+    if (options.vxi11DropLink > 0)
+        lines.push_back("link dies after device_write " + std::to_string(options.vxi11DropLink));
     if (instrument.stallAt > 0)
         lines.push_back("scan stalls at " + std::to_string(instrument.stallAt) + " readings");
     if (instrument.missingField > 0)
@@ -246,6 +260,10 @@ Faults:
   --max-recv-size N     VXI-11: announce N as the link's maximum write (default 1024)
   --rpc-fragment N      VXI-11: send each RPC reply in record fragments of N bytes
   --read-block N        VXI-11: answer device_read with at most N bytes at a time
+  --vxi11-empty-read N     VXI-11: the Nth device_read answers REQCNT with no data
+  --vxi11-lying-record N   VXI-11: the Nth RPC reply's record mark claims 4 bytes
+                           fewer than the record carries
+  --vxi11-drop-link N      VXI-11: the link dies after the Nth device_write is answered
   --prologix-drop-read N   Prologix: the Nth read (++read or ++auto) reads nothing
   --prologix-late-read N   Prologix: the Nth read answers 2 s past its read time-out
   --prologix-cut-read N    Prologix: the connection dies halfway through the Nth read

@@ -39,6 +39,12 @@ struct SimulatorOptions {
     long maxRecvSize = 1024;  // announced by create_link; longer device_write data is refused
     long rpcFragment = 0;     // split each RPC reply into fragments of this many bytes
     long readBlock = 0;       // device_read returns at most this many bytes
+    // VXI-11 faults, counted over the simulator's lifetime: the Nth device_read
+    // answers REQCNT with no data, the Nth RPC reply's record mark claims 4
+    // bytes fewer than it carries, the link dies after the Nth device_write.
+    long vxi11EmptyRead = 0;
+    long vxi11LyingRecord = 0;
+    long vxi11DropLink = 0;
     InstrumentOptions instrument;
     ConnectionFaults faults;
 };

@@ -26,7 +26,11 @@ bool RpcStream::receive() {
 }
 
 bool RpcStream::send(std::string_view record, std::size_t fragmentSize) {
-    unsent_ += rpc::frameRecord(record, fragmentSize);
+    return sendFramed(rpc::frameRecord(record, fragmentSize));
+}
+
+bool RpcStream::sendFramed(std::string_view bytes) {
+    unsent_ += bytes;
     return flush();
 }
 

@@ -36,6 +36,8 @@ public:
     // writes what the peer takes; false when the connection was closed for
     // a failed write or a peer that does not read.
     bool send(std::string_view record, std::size_t fragmentSize);
+    // Queues bytes already framed (a fault may have bent the marks).
+    bool sendFramed(std::string_view bytes);
     // Writes queued bytes; false as for send().
     bool flush();
     [[nodiscard]] bool drained() const { return unsent_.empty(); }

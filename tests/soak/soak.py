@@ -1,8 +1,16 @@
 #!/usr/bin/python3
 """Soak run: many runs of tq820-scan against tq820-sim at high speed, each
-simulator with one fault drawn at random (seeded) from its fault options.
+simulator with a transport and one fault drawn at random (seeded).
 
     soak.py --scan PATH --sim PATH --out DIR [--runs N] [--seed S]
+            [--transports LIST] [--quick]
+
+The transports: a raw socket, a serial pseudo-terminal, VXI-11 to inst0 and
+to a LAN/GPIB gateway bound as GPIB board 0, and a Prologix controller over
+TCP and over a pseudo-terminal, also bound as board 0. The VXI-11 ones need
+port 111 for the portmapper: run the soak in tests/support/in-netns. Each
+transport is drawn in turn, in a shuffled order, so that all get their share;
+a fault is drawn only for the transports it belongs to.
 
 A session is one simulator with its fault and one tq820-scan; "Run" is
 clicked again and again in that one process for as long as the fault lets
@@ -23,8 +31,8 @@ Which of the two a run must take follows from the fault and from the
 transcript: which fault fired during the run and, for a garbage reply,
 which query it answered. Between runs of one process the soak reads VmRSS,
 VmHWM and the open descriptors from /proc; memory must not grow across the
-runs of the long first session and descriptors must not grow in any
-session. The first session has no fault and many runs for that reason.
+runs of the long sessions and descriptors must not grow in any session. The
+first session on each transport has no fault and many runs for that reason.
 
 Prints one line per session and a table at the end; exits 1 when any run
 broke its rule.
@@ -34,7 +42,9 @@ import collections
 import json
 import os
 import random
+import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -63,12 +73,30 @@ LISTED = ("listed",)
 CONTROL_NUMBERS = {"ROUTe:SCAN:SIZE?", "TRIGger:COUNt?", "ROUTe:CHANnel:DELay? (@101)",
                    "TRIGger:TIMer?", "DATA:POINTS?", "DATA:REMove? 1"}
 
-# Fault kinds and how often each is drawn.
+VXI11 = ("vxi11", "vxi11-gateway")
+PROLOGIX = ("prologix-tcp", "prologix-pty")
+TRANSPORTS = ("socket", "serial") + VXI11 + PROLOGIX
+
+# Fault kinds and how often each is drawn, for the transports it belongs to.
 WEIGHTS = {
     "none": 3, "idn": 1, "module": 1, "no-dmm": 1, "dmm-off": 1, "error": 1,
     "reply-delay": 1.5, "close-after": 2, "garbage-reply": 2.5, "no-line-end": 1,
     "stall-at": 0.6, "missing-field": 2,
+    # VXI-11: replies in record fragments down to one byte, device_read in
+    # small blocks, a device_read with REQCNT and no data, an RPC record mark
+    # that lies about its length, a link that dies between device_write and
+    # device_read.
+    "rpc-fragment": 1.5, "read-block": 1, "empty-read": 1.5, "lying-record": 1.5, "drop-link": 1.5,
+    # Prologix: a ++read that reads nothing, one answered past the read
+    # time-out, a connection lost halfway through a reply.
+    "drop-read": 1.5, "late-read": 1.5, "cut-read": 1.5,
 }
+ONLY_ON = {kind: VXI11 for kind in ("rpc-fragment", "read-block", "empty-read", "lying-record", "drop-link")}
+ONLY_ON.update({kind: PROLOGIX for kind in ("drop-read", "late-read", "cut-read")})
+# Faults that end a run only after a control time-out or the program's
+# stall bound: left out of a quick soak.
+SLOW = ("reply-delay", "no-line-end", "stall-at", "late-read")
+QUERY_UNTERMINATED = '-420,"Query UNTERMINATED"'
 
 ERRORS = [(-113, "Undefined header"), (-222, "Data out of range"), (-350, "Queue overflow"),
           (-102, "Syntax error"), (-221, "Settings conflict"), (201, "Memory lost")]
@@ -88,11 +116,17 @@ def number_as_text(value):
     return str(value) if value < 0 else " " + str(value)
 
 
-def plan_session(rng, index, runs_left, long_runs):
+def faults_for(transport, quick):
+    return [kind for kind in WEIGHTS
+            if transport in ONLY_ON.get(kind, TRANSPORTS) and not (quick and kind in SLOW)]
+
+
+def plan_session(rng, long_session, runs_left, long_runs, transport="socket", quick=False):
     """The fault, its simulator options, the runs to make and a word on it."""
-    if index == 0:
+    if long_session:
         return "none", [], min(long_runs, runs_left), "no fault, many runs"
-    kind = rng.choices(list(WEIGHTS), weights=list(WEIGHTS.values()))[0]
+    kinds = faults_for(transport, quick)
+    kind = rng.choices(kinds, weights=[WEIGHTS[k] for k in kinds])[0]
     runs = rng.randint(1, 4)
     options = []
     if kind == "idn":
@@ -129,6 +163,19 @@ def plan_session(rng, index, runs_left, long_runs):
         runs = 1 if stall < READINGS else runs
     elif kind == "missing-field":
         options = ["--missing-field", str(rng.randint(1, READINGS * runs))]
+    elif kind == "rpc-fragment":
+        options = ["--rpc-fragment", str(rng.choice([1, 1, 1, 2, 3, 4, 5, 7]))]
+    elif kind == "read-block":
+        options = ["--read-block", str(rng.randint(1, 16))]
+    elif kind == "empty-read":
+        options = ["--vxi11-empty-read", str(rng.randint(1, QUERIES_PER_RUN * runs))]
+    elif kind == "lying-record":
+        # A run's RPC replies: one per command and one per read.
+        options = ["--vxi11-lying-record", str(rng.randint(1, (LINES_PER_RUN + QUERIES_PER_RUN) * runs))]
+    elif kind == "drop-link":
+        options = ["--vxi11-drop-link", str(rng.randint(1, LINES_PER_RUN * runs))]
+    elif kind in ("drop-read", "late-read", "cut-read"):
+        options = ["--prologix-" + kind, str(rng.randint(1, QUERIES_PER_RUN * runs))]
     runs = min(runs, runs_left)
     return kind, options, runs, " ".join(repr(o) if (" " in o or not o) else o for o in options)
 
@@ -148,12 +195,51 @@ def query_before(events, index):
     return None
 
 
-def expectation(kind, options, events, closed_before):
-    """What the run must come to, from its fault and its transcript: LISTED,
-    or ("end", status, title, text or None for instrument errors), with the
-    seconds the program may take for it."""
+def unterminated_reported(events, carried):
+    """Whether the instrument's error queue held -420 "Query UNTERMINATED"
+    when the program read it in this run: a ++read that found nothing to say
+    (after a late answer, the control asks again) queues it; carried says one
+    was left from the run before."""
+    queued = carried
+    for event in events:
+        if event.kind == "GPIB" and event.text.endswith(": -420"):
+            queued = True
+        elif event.kind == "RX" and event.text == "SYSTem:ERRor?" and queued:
+            return True
+    return False
+
+
+def expectation(kind, options, events, closed_before, transport="socket", carried_error=False):
+    """What the run must come to, from its fault, its transport and its
+    transcript: LISTED, or ("end", status, title, text or None for
+    instrument errors), with the seconds the program may take for it."""
     if closed_before:
         return FAILURE, RUN_BOUND
+    # Faults of the new transports. Whatever breaks the framing (a lying
+    # record mark, a dead link, a reply cut off with the connection) must
+    # end on the failure path; a reply that comes in pieces, late, or after
+    # an empty read must still be listed exactly.
+    if kind == "lying-record" and fired(events, "VXI-11: the record mark") is not None:
+        return FAILURE, CONTROL_TIMEOUT + RUN_BOUND
+    if kind == "drop-link" and fired(events, "VXI-11: link") is not None:
+        return FAILURE, RUN_BOUND
+    if kind == "cut-read" and fired(events, "connection lost halfway") is not None:
+        return FAILURE, RUN_BOUND
+    if kind == "drop-read":
+        return LISTED, CONTROL_TIMEOUT + RUN_BOUND
+    if kind == "late-read":
+        if unterminated_reported(events, carried_error):
+            return ("end", 3, h.CHECK_TITLE, None), CONTROL_TIMEOUT + RUN_BOUND
+        return LISTED, CONTROL_TIMEOUT + RUN_BOUND
+    # A connection closed by the instrument's session takes the reply to its
+    # last command with it on VXI-11 (the reply waits for a device_read) and
+    # on Prologix (it waits for a ++read).
+    if kind == "close-after" and transport in VXI11 + PROLOGIX \
+            and fired(events, "connection closed after") is not None:
+        return FAILURE, RUN_BOUND
+    # VXI-11's END marks the end of a reply without its line end.
+    if kind == "no-line-end" and transport in VXI11:
+        return LISTED, RUN_BOUND
     if kind == "idn" and "TQ820A" not in options[1]:
         return WRONG_INSTRUMENT, RUN_BOUND
     if kind == "module" and "TQ711A" not in options[1]:
@@ -266,8 +352,72 @@ def proc_status(pid):
             key, _, rest = line.partition(":")
             if key in ("VmRSS", "VmHWM"):
                 values[key] = int(rest.split()[0])
-    values["fds"] = len(os.listdir(f"/proc/{pid}/fd"))
+    targets = []
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            targets.append(os.readlink(f"/proc/{pid}/fd/{fd}"))
+        except OSError:
+            pass  # closed meanwhile
+    values["fds"] = len(targets)
+    values["fd_targets"] = targets
     return values
+
+
+def transport_options(transport):
+    """The simulator's options for a transport and the start-up lines it
+    prints for them."""
+    return {
+        "socket": (["--tcp", "0"], ["TCP"]),
+        "serial": (["--pty"], ["PTY"]),
+        "vxi11": (["--vxi11", "127.0.0.1:0", "--portmapper"], ["VXI11", "PORTMAPPER"]),
+        "vxi11-gateway": (["--vxi11", "127.0.0.1:0", "--portmapper", "--gateway"], ["VXI11", "PORTMAPPER"]),
+        "prologix-tcp": (["--prologix-tcp", "0"], ["PRLGX-TCP"]),
+        "prologix-pty": (["--prologix-pty"], ["PRLGX-PTY"]),
+    }[transport]
+
+
+def aliases_for(transport, where):
+    """CORVALEN_IO_ALIASES that take the program's own address,
+    "GPIB0::9::INSTR", to the simulator: an alias of the address for the
+    socket, serial and VXI-11 instruments, a binding of GPIB board 0 for a
+    gateway or a Prologix controller."""
+    port = where.get("TCP", where.get("PRLGX-TCP", "")).rpartition(":")[2]
+    return {
+        "socket": f"{h.DESIGN_ADDRESS}=TCPIP::127.0.0.1::{port}::SOCKET",
+        "serial": f"{h.DESIGN_ADDRESS}=ASRL{where.get('PTY')}::INSTR",
+        "vxi11": f"{h.DESIGN_ADDRESS}=TCPIP::127.0.0.1::inst0::INSTR",
+        "vxi11-gateway": "GPIB0::INTFC=TCPIP::127.0.0.1::gpib0::INTFC",
+        "prologix-tcp": f"GPIB0::INTFC=PRLGX-TCPIP::127.0.0.1::{port}::INTFC",
+        "prologix-pty": f"GPIB0::INTFC=PRLGX-ASRL{where.get('PRLGX-PTY')}::INTFC",
+    }[transport]
+
+
+class TransportSimulator(h.Simulator):
+    """tq820-sim on the transport's own options only (no TCP port beside
+    them); its start-up lines are kept by kind in where."""
+
+    def __init__(self, path, workdir, transport, *options, speed, name):
+        super().__init__(path, workdir, *options, speed=speed, name=name)
+        self.transport_options, self.wanted = transport_options(transport)
+        self.where = {}
+
+    def start(self, timeout=20):
+        command = [self.path, "--speed", str(self.speed), "--transcript", self.transcript_path] \
+            + self.transport_options + self.options
+        with open(self.stderr_path, "wb") as stderr:
+            self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=stderr)
+        for _ in self.wanted:
+            line = h._read_line(self.process.stdout.fileno(), timeout, "tq820-sim's start-up lines")
+            kind, _, where = line.partition(" ")
+            self.where[kind] = where
+        if sorted(self.where) != sorted(self.wanted):
+            raise h.HarnessError(f"tq820-sim reported {self.where}, not {self.wanted}")
+
+
+def new_descriptors(first, last):
+    """What the descriptors open at the end point to, less those at the start."""
+    left = collections.Counter(last["fd_targets"]) - collections.Counter(first["fd_targets"])
+    return sorted(left.elements())
 
 
 class Soak:
@@ -278,35 +428,49 @@ class Soak:
         self.sessions = []
         self.violations = []
         self.peak_hwm = 0
-        self.long_growth = None
+        self.long_growth = {}   # transport -> figures of its long session
+
+    def transport_order(self):
+        """Every transport once per round, in a shuffled order."""
+        while True:
+            round_ = list(self.args.transports)
+            self.rng.shuffle(round_)
+            yield from round_
 
     def run(self, desktop):
         index = 0
+        order = self.transport_order()
         while len(self.records) < self.args.runs:
-            kind, options, runs, shown = plan_session(self.rng, index, self.args.runs - len(self.records),
-                                                      self.args.long_runs)
-            self.session(desktop, index, kind, options, runs, shown)
+            transport = next(order)
+            long_session = self.args.long_runs > 0 and index < len(self.args.transports)
+            kind, options, runs, shown = plan_session(self.rng, long_session, self.args.runs - len(self.records),
+                                                      self.args.long_runs, transport, self.args.quick)
+            self.session(desktop, index, transport, kind, options, runs, shown, long_session)
             index += 1
 
-    def session(self, desktop, index, kind, options, runs, shown):
+    def session(self, desktop, index, transport, kind, options, runs, shown, long_session=False):
         name = f"s{index:03}"
         sim_seed = self.rng.randint(1, 10**6)
-        sim = h.Simulator(self.args.sim, self.args.out, "--seed", str(sim_seed), *options, speed=SPEED,
-                          name=name + "-sim")
-        program = h.Program(self.args.scan, desktop, None, self.args.out, name=name + "-scan")
+        sim = TransportSimulator(self.args.sim, self.args.out, transport, "--seed", str(sim_seed), *options,
+                                 speed=SPEED, name=name + "-sim")
         memory = []
         outcomes = []
         tail = TranscriptTail(sim.transcript_path)
+        program = None
         try:
             sim.start()
-            program.resource = sim.tcp_resource
+            program = h.Program(self.args.scan, desktop, h.DESIGN_ADDRESS, self.args.out, name=name + "-scan",
+                                aliases=aliases_for(transport, sim.where))
             program.start()
             closed_before = False
+            carried_error = False
             for number in range(runs):
-                record = {"session": index, "fault": kind, "options": options, "run": number + 1}
+                record = {"session": index, "transport": transport, "fault": kind, "options": options,
+                          "run": number + 1}
                 self.records.append(record)
                 try:
-                    outcome = self.one_run(desktop, tail, program, kind, options, closed_before, record)
+                    outcome = self.one_run(desktop, tail, program, kind, options, closed_before, record,
+                                           transport, carried_error)
                 except (Violation, h.HarnessError) as problem:
                     record["outcome"] = "violation"
                     record["problem"] = str(problem)
@@ -317,22 +481,29 @@ class Soak:
                 if outcome != "listed":
                     break
                 closed_before = fired(tail.read(), "connection closed after") is not None
+                # A -420 queued after the run's last error query waits for the next run.
+                carried_error = carried_error or any(e.kind == "GPIB" and e.text.endswith(": -420")
+                                                     for e in tail.read()[record["first_event"]:])
                 memory.append(proc_status(program.process.pid))
                 self.peak_hwm = max(self.peak_hwm, memory[-1]["VmHWM"])
             else:
                 since = program.click("Exit")
                 status = program.wait_exit(END_BOUND)
                 if status != 0:
-                    self.violations.append({"session": index, "fault": kind, "options": options,
-                                            "problem": f"Exit ended with status {status}"})
-            self.check_memory(index, kind, memory)
+                    self.violations.append({"session": index, "transport": transport, "fault": kind,
+                                            "options": options, "problem": f"Exit ended with status {status}"})
+            self.check_memory(index, transport, kind, memory, long_session)
         finally:
-            program.kill()
+            if program is not None:
+                program.kill()
             sim.stop()
-        print(f"{name} seed {sim_seed:>7} {kind:<14} {shown:<40} {' '.join(outcomes)}", flush=True)
+        print(f"{name} seed {sim_seed:>7} {transport:<13} {kind:<13} {shown:<32} {' '.join(outcomes)}",
+              flush=True)
 
-    def one_run(self, desktop, tail, program, kind, options, closed_before, record):
+    def one_run(self, desktop, tail, program, kind, options, closed_before, record, transport="socket",
+                carried_error=False):
         before = len(tail.read())
+        record["first_event"] = before
         # Timed from before the click: the program may finish a fast run
         # before the click tool returns.
         clicked = time.monotonic()
@@ -347,7 +518,7 @@ class Soak:
                 break
             events = tail.read()[before:]
             if h.run_complete(events):
-                expected, bound = expectation(kind, options, events, closed_before)
+                expected, bound = expectation(kind, options, events, closed_before, transport, carried_error)
                 if expected == LISTED:
                     break
             if time.monotonic() > deadline:
@@ -364,7 +535,7 @@ class Soak:
                     break
                 time.sleep(0.02)
         events = tail.read()[before:]
-        expected, bound = expectation(kind, options, events, closed_before)
+        expected, bound = expectation(kind, options, events, closed_before, transport, carried_error)
         record["end_time"] = round(end_time, 3)
         record["expected"] = expected[0] if expected == LISTED else f"exit {expected[1]}"
         if end_time > bound:
@@ -402,7 +573,8 @@ class Soak:
             raise Violation(f"exit status {code}, expected {status}; boxes {seen_boxes!r}; "
                             f"stderr: {program.stderr()[-300:]!r}")
         if status == 3:
-            self.check_error_boxes(seen_boxes, options)
+            errors = [options[i + 1] for i in range(0, len(options), 2) if options[i] == "--error"]
+            self.check_error_boxes(seen_boxes, errors if kind == "error" else [QUERY_UNTERMINATED])
         else:
             if [(t, x) for t, x, _ in seen_boxes] != [(title, text)]:
                 raise Violation(f"message boxes {[(t, x) for t, x, _ in seen_boxes]!r}, "
@@ -413,8 +585,8 @@ class Soak:
         return f"exit {code}"
 
     @staticmethod
-    def check_error_boxes(boxes, options):
-        errors = [options[i + 1] for i in range(0, len(options), 2) if options[i] == "--error"]
+    def check_error_boxes(boxes, errors):
+        """The boxes against the errors ("NUM,TEXT") the instrument queued."""
         if len(boxes) != len(errors):
             raise Violation(f"{len(boxes)} error boxes for {len(errors)} errors: {boxes!r}")
         for (title, text, _), error in zip(boxes, errors):
@@ -441,49 +613,58 @@ class Soak:
                              timeout, "a message box or the end of the program", interval=0.02)
         return None if found == "ended" else found
 
-    def check_memory(self, index, kind, memory):
+    def check_memory(self, index, transport, kind, memory, long_session):
         if len(memory) >= 2 and memory[-1]["fds"] > memory[0]["fds"]:
-            self.violations.append({"session": index, "fault": kind,
+            self.violations.append({"session": index, "transport": transport, "fault": kind,
                                     "problem": f"open descriptors grew from {memory[0]['fds']} to "
-                                               f"{memory[-1]['fds']} over {len(memory)} runs"})
-        if index == 0 and len(memory) >= 5:
+                                               f"{memory[-1]['fds']} over {len(memory)} runs; new: "
+                                               f"{new_descriptors(memory[0], memory[-1])}"})
+        if long_session and len(memory) >= 5:
             # The first runs settle caches; growth after them is a leak.
             growth = memory[-1]["VmRSS"] - memory[2]["VmRSS"]
-            self.long_growth = (growth, len(memory), memory[2]["VmRSS"], memory[-1]["VmRSS"],
-                                memory[0]["fds"], memory[-1]["fds"])
+            self.long_growth[transport] = (growth, len(memory), memory[2]["VmRSS"], memory[-1]["VmRSS"],
+                                           memory[0]["fds"], memory[-1]["fds"])
             if growth > GROWTH_LIMIT_KIB:
-                self.violations.append({"session": index, "fault": kind,
+                self.violations.append({"session": index, "transport": transport, "fault": kind,
                                         "problem": f"VmRSS grew by {growth} KiB from run 3 to run "
                                                    f"{len(memory)}"})
 
     def table(self, elapsed):
-        runs = collections.Counter(r["fault"] for r in self.records)
-        by_kind = collections.defaultdict(collections.Counter)
-        worst = collections.defaultdict(float)
-        for r in self.records:
-            by_kind[r["fault"]][r.get("outcome", "?")] += 1
-            worst[r["fault"]] = max(worst[r["fault"]], r.get("end_time", 0.0))
+        """One row per transport and fault drawn, a total per transport, and
+        one for all."""
         columns = ["listed", "exit 1", "exit 2", "exit 3", "violation"]
+        groups = collections.defaultdict(list)
+        for r in self.records:
+            groups[(r["transport"], r["fault"])].append(r)
+            groups[(r["transport"], "all")].append(r)
+            groups[("all", "all")].append(r)
+
+        def row(transport, fault, records):
+            outcomes = collections.Counter(r.get("outcome", "?") for r in records)
+            worst = max((r.get("end_time", 0.0) for r in records), default=0.0)
+            print(f"{transport:<14}{fault:<14}{len(records):>6}" + "".join(f"{outcomes[c]:>10}" for c in columns)
+                  + f"{worst:>13.2f}")
         print()
         print(f"soak: {len(self.records)} runs in {len(set(r['session'] for r in self.records))} sessions, "
               f"seed {self.args.seed}, simulator speed {SPEED}, {elapsed / 60:.1f} min")
-        print(f"{'fault':<15}{'runs':>6}" + "".join(f"{c:>11}" for c in columns) + f"{'worst end s':>13}")
-        for kind in WEIGHTS:
-            if kind not in runs:
-                continue
-            print(f"{kind:<15}{runs[kind]:>6}" + "".join(f"{by_kind[kind][c]:>11}" for c in columns)
-                  + f"{worst[kind]:>13.2f}")
-        totals = collections.Counter(r.get("outcome", "?") for r in self.records)
-        print(f"{'all':<15}{len(self.records):>6}" + "".join(f"{totals[c]:>11}" for c in columns)
-              + f"{max(worst.values(), default=0.0):>13.2f}")
+        print(f"{'transport':<14}{'fault':<14}{'runs':>6}" + "".join(f"{c:>10}" for c in columns)
+              + f"{'worst end s':>13}")
+        for transport in self.args.transports:
+            for fault in WEIGHTS:
+                if (transport, fault) in groups:
+                    row(transport, fault, groups[(transport, fault)])
+            if (transport, "all") in groups:
+                row(transport, "all", groups[(transport, "all")])
+        row("all", "all", groups[("all", "all")])
         print(f"peak memory of tq820-scan: VmHWM {self.peak_hwm / 1024:.1f} MiB")
-        if self.long_growth:
-            growth, count, first, last, fds_first, fds_last = self.long_growth
-            print(f"long session: VmRSS {first / 1024:.1f} MiB after run 3, {last / 1024:.1f} MiB after run "
-                  f"{count} ({growth:+d} KiB); open descriptors {fds_first} -> {fds_last}")
+        for transport, figures in self.long_growth.items():
+            growth, count, first, last, fds_first, fds_last = figures
+            print(f"long session on {transport}: VmRSS {first / 1024:.1f} MiB after run 3, {last / 1024:.1f} MiB "
+                  f"after run {count} ({growth:+d} KiB); open descriptors {fds_first} -> {fds_last}")
         for v in self.violations:
-            print(f"VIOLATION: session {v['session']} ({v['fault']} {v.get('options', '')}) run "
-                  f"{v.get('run', '-')}: {v['problem']}")
+            print(f"VIOLATION: session {v['session']} ({v.get('transport', '?')} {v['fault']} "
+                  f"{v.get('options', '')}) run {v.get('run', '-')}: {v['problem']}")
+        totals = collections.Counter(r.get("outcome", "?") for r in self.records)
         print(f"soak: {totals['listed'] + totals['exit 1'] + totals['exit 2'] + totals['exit 3']} passed, "
               f"{len(self.violations)} failed")
 
@@ -495,11 +676,22 @@ def main():
     parser.add_argument("--out", required=True, help="folder for transcripts, logs and the run record")
     parser.add_argument("--runs", type=int, default=200)
     parser.add_argument("--seed", type=int, default=None, help="default: from the clock, printed")
-    parser.add_argument("--long-runs", type=int, default=20, help="runs of the first, fault-free session")
+    parser.add_argument("--long-runs", type=int, default=20,
+                        help="runs of the first, fault-free session on each transport")
+    parser.add_argument("--transports", default=",".join(TRANSPORTS),
+                        help="comma-separated, from: " + ", ".join(TRANSPORTS))
+    parser.add_argument("--quick", action="store_true",
+                        help="leave out the faults that end only after a time-out or the stall bound")
     args = parser.parse_args()
+    args.transports = [t for t in args.transports.split(",") if t]
+    unknown = [t for t in args.transports if t not in TRANSPORTS]
+    if unknown or not args.transports:
+        parser.error(f"unknown transports {unknown}; choose from {', '.join(TRANSPORTS)}")
     if args.seed is None:
         args.seed = int(time.time()) % 100000
     os.makedirs(args.out, exist_ok=True)
+    # The I/O library's aliases file from an empty folder, never the user's.
+    os.environ["XDG_CONFIG_HOME"] = tempfile.mkdtemp(prefix="tq-soak-config-")
     print(f"soak: {args.runs} runs, seed {args.seed} (again with --seed {args.seed}); files in {args.out}",
           flush=True)
     soak = Soak(args)
