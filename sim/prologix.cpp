@@ -29,16 +29,14 @@ std::vector<std::string_view> words(std::string_view text) {
 std::optional<int> number(std::string_view word, int least, int most) {
     int value = 0;
     const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    if (error != std::errc() || end != word.data() + word.size() || value < least ||
-        value > most) {
+    if (error != std::errc() || end != word.data() + word.size() || value < least || value > most) {
         return std::nullopt;
     }
     return value;
 }
 
 // "9" or "9 96".
-std::optional<GpibAddress> addressOf(const std::vector<std::string_view>& args,
-                                     std::size_t first) {
+std::optional<GpibAddress> addressOf(const std::vector<std::string_view>& args, std::size_t first) {
     if (args.size() - first > 2) return std::nullopt;
     const auto primary = number(args[first], 0, 30);
     if (!primary) return std::nullopt;
@@ -289,8 +287,10 @@ void PrologixController::deliver(std::string bytes, PrologixOutput& out) {
     Output heard = listener_->receive(bytes);
     for (Event& event : heard.events) {
         // What the instrument sends is written down when it is read.
-        if (event.kind == Event::Kind::Received) out.events.push_back({"RX", std::move(event.text)});
-        if (event.kind == Event::Kind::Fault) out.events.push_back({"FAULT", std::move(event.text)});
+        if (event.kind == Event::Kind::Received)
+            out.events.push_back({"RX", std::move(event.text)});
+        if (event.kind == Event::Kind::Fault)
+            out.events.push_back({"FAULT", std::move(event.text)});
     }
     for (const std::string& reply : heard.replies) talker_ += reply;
     talkerEoi_ = !talker_.empty() && talker_.back() == '\n';
@@ -342,8 +342,8 @@ void PrologixController::read(ReadEnd end, char character, PrologixOutput& out) 
     }
     if (count == faults_.lateRead) {
         late_ = std::move(bytes);
-        out.events.push_back({"FAULT", "answer to read " + std::to_string(count) +
-                                           " sent past the read time-out"});
+        out.events.push_back(
+            {"FAULT", "answer to read " + std::to_string(count) + " sent past the read time-out"});
         waitFor(timeout + kLateBy);
         return;
     }

@@ -117,10 +117,8 @@ TEST_F(PrologixTest, TerminatorAndEoiDecideWhereTheInstrumentsMessageEnds) {
         std::vector<std::string> heard;
     };
     const Case cases[] = {
-        {"++eos 0\n", {"*OPC?"}},
-        {"++eos 1\n", {"*OPC?"}},  // CR, then EOI
-        {"++eos 2\n", {"*OPC?"}},
-        {"++eos 3\n", {"*OPC?"}},  // EOI alone
+        {"++eos 0\n", {"*OPC?"}},   {"++eos 1\n", {"*OPC?"}},  // CR, then EOI
+        {"++eos 2\n", {"*OPC?"}},   {"++eos 3\n", {"*OPC?"}},  // EOI alone
         {"++eos 3\n++eoi 0\n", {}},  // no end: the instrument keeps listening
         {"++eos 1\n++eoi 0\n", {}},
     };
