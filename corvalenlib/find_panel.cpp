@@ -26,6 +26,7 @@ namespace {
 constexpr int kSearchBoundMs = 12'000;
 constexpr int kTakeableRole = Qt::UserRole;
 constexpr int kNoteRole = Qt::UserRole + 1;
+constexpr int kControllerRole = Qt::UserRole + 2;
 
 QString describe(const Identity& identity) {
     const auto text = QString::fromStdString(identity.text);
@@ -234,6 +235,8 @@ void FindPanel::addEntry(const FoundEntry& entry) {
     const bool takeable = entry.kind != FoundEntry::Kind::Gateway && entry.kind != FoundEntry::Kind::Controller &&
                           parses(entry.resource);
     item->setData(0, kTakeableRole, takeable);
+    item->setData(0, kControllerRole,
+                  entry.kind == FoundEntry::Kind::Gateway || entry.kind == FoundEntry::Kind::Controller);
     item->setToolTip(1, item->text(1));
     if (!instrument) item->setForeground(1, palette().brush(QPalette::Disabled, QPalette::Text));
 }
@@ -258,6 +261,7 @@ void FindPanel::partFinished() {
 }
 
 void FindPanel::picked(QTreeWidgetItem* item, bool take) {
+    if (item != nullptr && !take && item->data(0, kControllerRole).toBool()) emit controllerPicked(item->text(0));
     if (item == nullptr || !item->data(0, kTakeableRole).toBool()) return;
     const QString resource = item->text(0);
     emit resourcePicked(resource);

@@ -95,6 +95,10 @@ signals:
     void resourcePicked(const QString& resource);
     // The operator double-clicked such a row.
     void resourceTaken(const QString& resource);
+    // The operator selected a GPIB controller: a Prologix controller
+    // ("PRLGX-ASRL/dev/ttyUSB0::INTFC") or a gateway's interface
+    // ("TCPIP0::host::gpib0::INTFC"), something to bind a board to.
+    void controllerPicked(const QString& interfaceResource);
     void searchFinished();
 
 private:

@@ -270,6 +270,7 @@ QWidget* SelectIoDialog::makeProbes() {
         setResourceText(resource.toStdString());
     });
     connect(find_, &FindPanel::resourceTaken, this, &SelectIoDialog::accept);
+    connect(find_, &FindPanel::controllerPicked, this, &SelectIoDialog::offerBinding);
     connect(this, &QDialog::finished, find_, &FindPanel::stopSearch);
     connect(this, &QDialog::finished, identify_, &IdentifyBar::cancel);
     auto* box = new QGroupBox(tr("Instruments"));
@@ -277,6 +278,23 @@ QWidget* SelectIoDialog::makeProbes() {
     layout->addWidget(identify_);
     layout->addWidget(find_, 1);
     return box;
+}
+
+// A controller the search found is put into the GPIB page's binding fields;
+// saving the binding stays the operator's click.
+void SelectIoDialog::offerBinding(const QString& controller) {
+    static const QString kPrologixSerial = QStringLiteral("PRLGX-ASRL");
+    const QStringList fields = controller.split(QStringLiteral("::"));
+    if (controller.startsWith(kPrologixSerial) && fields.size() == 2) {
+        gpibBinding_->chooseController(GpibBindingPanel::Controller::PrologixSerial);
+        gpibBinding_->setSerialPort(fields[0].mid(kPrologixSerial.size()));
+    } else if (controller.startsWith(QStringLiteral("TCPIP")) && fields.size() == 4) {
+        gpibBinding_->chooseController(GpibBindingPanel::Controller::VxiGateway);
+        gpibBinding_->setGatewayHost(fields[1]);
+    } else {
+        return;
+    }
+    chooseInterface(Interface::Gpib);
 }
 
 FindPlan SelectIoDialog::findPlan() const {

@@ -72,6 +72,7 @@ private:
     QWidget* makeSocketPage();
     void composeFromFields();
     QWidget* makeProbes();
+    void offerBinding(const QString& controller);
     [[nodiscard]] FindPlan findPlan() const;
     void fillFieldsFrom(const QString& text);
     void showProblem();

@@ -16,6 +16,7 @@
 
 #include "corvalenlib/discovery.h"
 #include "corvalenlib/find_panel.h"
+#include "corvalenlib/gpib_binding_panel.h"
 #include "corvalenlib/select_io_dialog.h"
 #include "peers.h"
 
@@ -113,6 +114,8 @@ TEST_F(Find, ListsBothSimulatorsOnTheLanAndExactlyAddressNineOnTheChosenBoard) {
             << listing(panel);
         ASSERT_TRUE(dialog.findPanel().select(QString::fromStdString(lanB)));
         EXPECT_EQ(dialog.resourceText(), lanB);
+        ASSERT_TRUE(dialog.findPanel().select(QString::fromStdString("TCPIP0::" + gateway_ + "::gpib0::INTFC")));
+        EXPECT_EQ(dialog.gpibBinding().controllerText(), "TCPIP::" + gateway_ + "::gpib0::INTFC");
     }
 }
 
@@ -171,7 +174,8 @@ TEST_F(Find, WritesToASerialPortOnlyWhenTheOperatorTicksTheProbe) {
             heard = port.receive(6, 3s);
             if (heard == "++ver\n") port.send("Prologix GPIB-USB Controller version 6.107\r\n");
         });
-        FindPanel panel;
+        SelectIoDialog dialog;
+        FindPanel& panel = dialog.findPanel();
         // Only the test's own line: the machine's serial ports are not ours to write to.
         panel.setPlanSource([&] {
             CorvalenLib::FindPlan plan;
@@ -191,6 +195,9 @@ TEST_F(Find, WritesToASerialPortOnlyWhenTheOperatorTicksTheProbe) {
             EXPECT_EQ(heard, "++ver\n");
             EXPECT_EQ(row->resource.toStdString(), "PRLGX-ASRL" + port.device() + "::INTFC");
             EXPECT_EQ(row->identity.toStdString(), "Prologix GPIB-USB Controller version 6.107");
+            // Picked, the controller is offered to the GPIB page for binding.
+            ASSERT_TRUE(panel.select(row->resource));
+            EXPECT_EQ(dialog.gpibBinding().controllerText(), row->resource.toStdString());
         } else {
             EXPECT_EQ(heard, "");
             EXPECT_EQ(row->resource.toStdString(), port.resource());
