@@ -580,7 +580,12 @@ class Soak:
                             f"stderr: {program.stderr()[-300:]!r}")
         if status == 3:
             errors = [options[i + 1] for i in range(0, len(options), 2) if options[i] == "--error"]
-            self.check_error_boxes(seen_boxes, errors if kind == "error" else [QUERY_UNTERMINATED])
+            if kind == "error":
+                self.check_error_boxes(seen_boxes, errors)
+            else:
+                # Queued during the run: whichever error check comes next reports it.
+                self.check_error_boxes(seen_boxes, [QUERY_UNTERMINATED],
+                                       stages=("RunProg", "Setup", "Readings"))
         else:
             if [(t, x) for t, x, _ in seen_boxes] != [(title, text)]:
                 raise Violation(f"message boxes {[(t, x) for t, x, _ in seen_boxes]!r}, "
@@ -591,14 +596,15 @@ class Soak:
         return f"exit {code}"
 
     @staticmethod
-    def check_error_boxes(boxes, errors):
-        """The boxes against the errors ("NUM,TEXT") the instrument queued."""
+    def check_error_boxes(boxes, errors, stages=("RunProg",)):
+        """The boxes against the errors ("NUM,TEXT") the instrument queued,
+        each reported by the error check of one of stages."""
         if len(boxes) != len(errors):
             raise Violation(f"{len(boxes)} error boxes for {len(errors)} errors: {boxes!r}")
         for (title, text, _), error in zip(boxes, errors):
             number, message = error.split(",", 1)
             if title != h.CHECK_TITLE or f"Error Number: {number_as_text(int(number))}" not in text \
-                    or message not in text or "Error in: RunProg" not in text:
+                    or message not in text or not any(f"Error in: {stage}" in text for stage in stages):
                 raise Violation(f"error box {title!r} {text!r} does not show {error}")
 
     @staticmethod
