@@ -205,8 +205,14 @@ std::string_view RpcChannel::awaitResults(std::uint32_t xid, const Budget& budge
             }
         }
         if (assembler_.complete()) {
-            if (const auto results = rpc::acceptedResults(assembler_.record(), xid))
-                return *results;
+            std::optional<std::string_view> results;
+            try {
+                results = rpc::acceptedResults(assembler_.record(), xid);
+            } catch (const IoError&) {
+                close();  // a reply we cannot read may have left the line out of step
+                throw;
+            }
+            if (results) return *results;
             assembler_.next();
             continue;
         }

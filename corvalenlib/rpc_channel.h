@@ -39,17 +39,25 @@ public:
     void close() noexcept;
     [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
 
-    // Sends one call and returns its results, valid until the next call.
-    // Replies to other calls, late ones given up on before, are dropped.
-    template <typename Encode>
-    std::string_view call(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
-                          std::size_t bodyLimit, Encode&& encode, const Budget& budget) {
+    // Sends one call and hands its results to decode, whose value it
+    // returns. Replies to other calls, late ones given up on before, are
+    // dropped. A reply that does not decode closes the connection: what
+    // follows it on the line cannot be trusted.
+    template <typename Encode, typename Decode>
+    auto call(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
+              std::size_t bodyLimit, Encode&& encode, Decode&& decode, const Budget& budget) {
         requireOpen();
         const std::uint32_t xid = nextXid_++;
         outgoing_.clear();
         rpc::appendCall(outgoing_, {xid, program, version, procedure}, bodyLimit, encode);
         sendAll(outgoing_, budget);
-        return awaitResults(xid, budget);
+        const auto results = awaitResults(xid, budget);
+        try {
+            return decode(results);
+        } catch (const IoError&) {
+            close();
+            throw;
+        }
     }
 
 private:

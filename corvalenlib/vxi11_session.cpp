@@ -156,16 +156,17 @@ std::uint16_t Vxi11Session::askPortmapper(const std::string& host,
                                           const RpcChannel::Budget& budget) {
     RpcChannel portmapper("the portmapper", kRecordOverhead);
     portmapper.connect(host, kPortmapperPort, budget);
-    const auto results = portmapper.call(
+    const auto port = portmapper.call(
         kPortmapperProgram, kPortmapperVersion, kPortmapperGetPort, 16,
         [](XDR* stream) {
             u_int words[4] = {DEVICE_CORE, DEVICE_CORE_VERSION, kProtocolTcp, 0};
             return std::all_of(std::begin(words), std::end(words),
                                [&](u_int& word) { return xdr_u_int(stream, &word) != 0; });
         },
+        [](std::string_view results) {
+            return decodeDeviceResults(results, xdr_u_int, "the portmapper's GETPORT");
+        },
         budget);
-    u_int port = 0;
-    rpc::decodeResults(results, xdr_u_int, port, "the portmapper's GETPORT");
     if (port == 0 || port > 65535) {
         throw IoError("the portmapper at " + host +
                       " knows no VXI-11 core channel (program 0x0607AF version 1 on TCP)" +
@@ -181,10 +182,13 @@ void Vxi11Session::createLink(const RpcChannel::Budget& budget) {
     arguments.lockDevice = 0;
     arguments.lock_timeout = 0;
     arguments.device = device.data();
-    const auto results = core_.call(
+    const auto link = core_.call(
         DEVICE_CORE, DEVICE_CORE_VERSION, kCreateLink, 32 + device.size(),
-        [&](XDR* stream) { return xdr_Create_LinkParms(stream, &arguments) != 0; }, budget);
-    const auto link = decodeDeviceResults(results, xdr_Create_LinkResp, "create_link");
+        [&](XDR* stream) { return xdr_Create_LinkParms(stream, &arguments) != 0; },
+        [](std::string_view results) {
+            return decodeDeviceResults(results, xdr_Create_LinkResp, "create_link");
+        },
+        budget);
     checkDeviceError(link.error, "create_link for device \"" + address_.device + "\"");
     link_ = link.lid;
     // The smallest size a server may name is 1024 bytes; a smaller one would
@@ -203,10 +207,13 @@ void Vxi11Session::write(std::string_view message) {
         arguments.flags = block == message.size() ? VXI11_END : 0;
         arguments.data.data_len = static_cast<u_int>(block);
         arguments.data.data_val = const_cast<char*>(message.data());  // only encoded, never written
-        const auto results = core_.call(
+        const auto written = core_.call(
             DEVICE_CORE, DEVICE_CORE_VERSION, kDeviceWrite, kWriteArgumentsSize + block + 4,
-            [&](XDR* stream) { return xdr_Device_WriteParms(stream, &arguments) != 0; }, budget);
-        const auto written = decodeDeviceResults(results, xdr_Device_WriteResp, "device_write");
+            [&](XDR* stream) { return xdr_Device_WriteParms(stream, &arguments) != 0; },
+            [](std::string_view results) {
+                return decodeDeviceResults(results, xdr_Device_WriteResp, "device_write");
+            },
+            budget);
         checkDeviceError(written.error, "device_write");
         if (written.size > block) {
             throw IoError("device_write: the device took " + std::to_string(written.size) +
@@ -226,10 +233,11 @@ bool Vxi11Session::readBlock(const RpcChannel::Budget& budget) {
     arguments.lock_timeout = 0;
     arguments.flags = VXI11_TERMCHRSET;
     arguments.termChar = '\n';
-    const auto results = core_.call(
+    const auto block = core_.call(
         DEVICE_CORE, DEVICE_CORE_VERSION, kDeviceRead, 28,
-        [&](XDR* stream) { return xdr_Device_ReadParms(stream, &arguments) != 0; }, budget);
-    const auto block = decodeReadResults(results, room, pending_);
+        [&](XDR* stream) { return xdr_Device_ReadParms(stream, &arguments) != 0; },
+        [&](std::string_view results) { return decodeReadResults(results, room, pending_); },
+        budget);
     checkDeviceError(block.error, "device_read");
     return (block.reason & (VXI11_REASON_END | VXI11_REASON_CHR)) != 0;
 }
@@ -287,11 +295,14 @@ void Vxi11Session::discardInput() {
     arguments.flags = 0;
     arguments.lock_timeout = 0;
     arguments.io_timeout = milliseconds(limits().timeout);
-    const auto results = core_.call(
+    const auto cleared = core_.call(
         DEVICE_CORE, DEVICE_CORE_VERSION, kDeviceClear, 16,
-        [&](XDR* stream) { return xdr_Device_GenericParms(stream, &arguments) != 0; }, ioBudget());
-    checkDeviceError(decodeDeviceResults(results, xdr_Device_Error, "device_clear").error,
-                     "device_clear");
+        [&](XDR* stream) { return xdr_Device_GenericParms(stream, &arguments) != 0; },
+        [](std::string_view results) {
+            return decodeDeviceResults(results, xdr_Device_Error, "device_clear");
+        },
+        ioBudget());
+    checkDeviceError(cleared.error, "device_clear");
 }
 
 void Vxi11Session::close() noexcept {
@@ -300,10 +311,10 @@ void Vxi11Session::close() noexcept {
             const auto wait =
                 std::min<std::chrono::milliseconds>(limits().connectTimeout, kMaxCloseWait);
             Device_Link link = link_;
-            (void)core_.call(
+            core_.call(
                 DEVICE_CORE, DEVICE_CORE_VERSION, kDestroyLink, 4,
                 [&](XDR* stream) { return xdr_Device_Link(stream, &link) != 0; },
-                budgetOf(wait, wait));
+                [](std::string_view) { return 0; }, budgetOf(wait, wait));
         } catch (const IoError&) {
             // Best effort: the server drops the link with the connection.
         }

@@ -2,15 +2,19 @@
 // VXI-11: the RPC framing and reply checks on exact bytes, then the control's
 // VXI-11 session against the real tq820-sim in this test's own network
 // namespace (tests/support/in-netns), where the portmapper's port 111 is free.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdlib>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -162,5 +166,189 @@ TEST(RpcCall, FramesAPortmapperGetportAsOneRecord) {
     });
     EXPECT_EQ(out, "x" + words({0x80000038U, 7, 0, 2, 100000, 2, 3, 0, 0, 0, 0, 0x0607AF, 1, 6, 0}));
 }
+
+// --- the control against tq820-sim ---
+
+constexpr const char* kIdentity = "CORVALEN,TQ820A,MY00000001,1.0-1.0-1.0-1.0\n";
+constexpr const char* kNoError = "+0,\"No error\"\n";
+
+// tq820-sim serving VXI-11 on a free port of 127.0.0.1, with its options.
+class Simulator {
+public:
+    explicit Simulator(const std::vector<std::string>& options) {
+        std::vector<std::string> words{TQ_SIM_PATH, "--vxi11", "127.0.0.1:0"};
+        words.insert(words.end(), options.begin(), options.end());
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            std::vector<char*> argv;
+            for (auto& word : words) argv.push_back(word.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        output_ = out[0];
+        const bool portmapper = std::find(options.begin(), options.end(), "--portmapper") != options.end();
+        // One start-up line per served address; wait for those we need.
+        for (bool vxi = false, mapper = !portmapper; !(vxi && mapper);) {
+            const std::string line = readLine();
+            vxi = vxi || line.starts_with("VXI11 ");
+            mapper = mapper || line.starts_with("PORTMAPPER ");
+        }
+    }
+    ~Simulator() {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        ::close(output_);
+    }
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+private:
+    std::string readLine() {
+        std::string line;
+        const auto start = std::chrono::steady_clock::now();
+        for (char c = 0; c != '\n';) {
+            pollfd entry{output_, POLLIN, 0};
+            if (peers::millisecondsSince(start) > 10'000 || ::poll(&entry, 1, 1000) < 0 || ::read(output_, &c, 1) != 1) {
+                throw std::runtime_error("tq820-sim did not start: \"" + line + "\"");
+            }
+            line += c;
+        }
+        return line;
+    }
+
+    pid_t pid_ = -1;
+    int output_ = -1;
+};
+
+std::string resource(const std::string& device) { return "TCPIP::127.0.0.1::" + device + "::INSTR"; }
+
+struct Exchange {
+    const char* name;
+    std::vector<std::string> options;
+    const char* device;
+};
+
+class Vxi11Exchanges : public ::testing::TestWithParam<Exchange> {
+protected:
+    void SetUp() override { ::unsetenv("CORVALEN_IO_ALIASES"); }
+
+    std::string query(const std::string& command) {
+        control.Output(command);
+        std::string reply;
+        control.Enter(reply);
+        return reply;
+    }
+
+    Control control;
+};
+
+TEST_P(Vxi11Exchanges, CarryEveryCommandAndReplyExactly) {
+    const auto& row = GetParam();
+    auto options = row.options;
+    options.emplace_back("--portmapper");
+    Simulator sim(options);
+    control.setTimeout(5s);
+    control.OpenIO(resource(row.device));
+    EXPECT_EQ(control.IO().InterfaceType(), "TCPIP");
+    EXPECT_EQ(query("*IDN?"), kIdentity);
+    // Longer than the smallest write block, so that it goes in several.
+    control.Output("CONFigure:TEMPerature TCouple,J,(@101:110)");
+    EXPECT_EQ(query("SYSTem:ERRor?"), kNoError);
+    std::int32_t points = -1;
+    control.Output("DATA:POINts?");
+    control.Enter(points);
+    EXPECT_EQ(points, 0);
+    // A reply the program never read is gone after the clear that follows a reset.
+    control.Output("*IDN?");
+    control.IO().PostResetCall();
+    EXPECT_EQ(query("SYSTem:ERRor?"), kNoError);
+    // The link is destroyed on close, and a new one comes up.
+    control.CloseIO();
+    control.OpenIO(resource(row.device));
+    EXPECT_EQ(query("*IDN?"), kIdentity);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Vxi11Exchanges,
+    ::testing::Values(Exchange{"plain", {}, "inst0"},
+                      Exchange{"fragmented replies", {"--rpc-fragment", "5"}, "inst0"},
+                      Exchange{"small read blocks", {"--read-block", "3"}, "inst0"},
+                      Exchange{"small write blocks", {"--max-recv-size", "16"}, "inst0"},
+                      Exchange{"empty read block", {"--vxi11-empty-read", "2"}, "inst0"},
+                      Exchange{"gateway", {"--gateway"}, "gpib0,9"},
+                      Exchange{"everything at once",
+                               {"--gateway", "--rpc-fragment", "1", "--read-block", "1", "--max-recv-size", "1"},
+                               "GPIB0,09"}),
+    rowName<Exchange>);
+
+enum class Step { Open, Enter, QueryTwice };
+
+struct Failure {
+    const char* name;
+    std::vector<std::string> options;
+    const char* device;
+    Step step;
+    const char* error;  // the end of the control's message
+    bool timeout;
+};
+
+class Vxi11Failures : public ::testing::TestWithParam<Failure> {
+protected:
+    void SetUp() override { ::unsetenv("CORVALEN_IO_ALIASES"); }
+    Control control;
+};
+
+TEST_P(Vxi11Failures, EndInOneClearErrorWithinTheTimeOuts) {
+    const auto& row = GetParam();
+    Simulator sim(row.options);
+    control.setTimeout(300ms);
+    const auto start = std::chrono::steady_clock::now();
+    std::string message;
+    bool timedOut = false;
+    try {
+        control.OpenIO(resource(row.device));
+        std::string reply;
+        if (row.step == Step::QueryTwice) {
+            control.Output("*IDN?");
+            control.Enter(reply);
+            control.Output("*IDN?");
+        }
+        if (row.step != Step::Open) control.Enter(reply);
+        FAIL() << row.name << ": no error";
+    } catch (const TimeoutError& error) {
+        message = error.what();
+        timedOut = true;
+    } catch (const IoError& error) {
+        message = error.what();
+    }
+    EXPECT_TRUE(message.ends_with(row.error)) << message;
+    EXPECT_EQ(timedOut, row.timeout) << message;
+    // The I/O time-out with the grace we give the device, or the connect time-out.
+    EXPECT_LT(peers::millisecondsSince(start), 4'000) << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Vxi11Failures,
+    ::testing::Values(
+        Failure{"no portmapper", {}, "inst0", Step::Open,
+                "OpenIO: cannot connect to the portmapper at 127.0.0.1 port 111: Connection refused", false},
+        Failure{"address not on the gateway", {"--portmapper", "--gateway"}, "gpib0,5", Step::Open,
+                "OpenIO: create_link for device \"gpib0,5\": device not accessible (VXI-11 error 3)", false},
+        Failure{"gateway address on an instrument", {"--portmapper"}, "gpib0,9", Step::Open,
+                "device not accessible (VXI-11 error 3)", false},
+        Failure{"silent instrument", {"--portmapper"}, "inst0", Step::Enter,
+                "Enter: device_read: I/O timeout (VXI-11 error 15) after 300 ms", true},
+        Failure{"closed connection", {"--portmapper", "--close-after", "1"}, "inst0", Step::QueryTwice,
+                "Enter: connection closed by the VXI-11 server", false},
+        Failure{"link dropped", {"--portmapper", "--vxi11-drop-link", "2"}, "inst0", Step::QueryTwice,
+                "invalid link identifier (VXI-11 error 4)", false},
+        Failure{"lying record", {"--portmapper", "--vxi11-lying-record", "2"}, "inst0", Step::QueryTwice,
+                "Output: malformed results in the reply to device_write", false}),
+    rowName<Failure>);
 
 }  // namespace
