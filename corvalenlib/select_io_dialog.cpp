@@ -53,9 +53,11 @@ SelectIoDialog::SelectIoDialog(QWidget* parent)
     interface_->addItem(tr("GPIB"));
     interface_->addItem(tr("Serial line"));
     interface_->addItem(tr("LAN socket"));
+    interface_->addItem(tr("VXI-11"));
     pages_->addWidget(makeGpibPage());
     pages_->addWidget(makeSerialPage());
     pages_->addWidget(makeSocketPage());
+    pages_->addWidget(makeVxi11Page());
     problem_->setWordWrap(true);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -147,6 +149,21 @@ QWidget* SelectIoDialog::makeSocketPage() {
     return page;
 }
 
+// A LAN instrument (device inst0) or an instrument behind a LAN/GPIB gateway
+// (device gpib0,9).
+QWidget* SelectIoDialog::makeVxi11Page() {
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    vxiHost_ = new QLineEdit(QStringLiteral("127.0.0.1"));
+    vxiDevice_ = new QLineEdit(QStringLiteral("inst0"));
+    vxiDevice_->setToolTip(tr("inst0 for a LAN instrument, gpib0,9 for GPIB address 9 behind a gateway"));
+    form->addRow(tr("H&ost:"), vxiHost_);
+    form->addRow(tr("&Device name:"), vxiDevice_);
+    connect(vxiHost_, &QLineEdit::textChanged, this, [this] { composeFromFields(); });
+    connect(vxiDevice_, &QLineEdit::textChanged, this, [this] { composeFromFields(); });
+    return page;
+}
+
 void SelectIoDialog::composeFromFields() {
     if (filling_) return;
     std::string text;
@@ -164,6 +181,13 @@ void SelectIoDialog::composeFromFields() {
             auto host = host_->text().trimmed().toStdString();
             if (host.find(':') != std::string::npos && !host.starts_with('[')) host = "[" + host + "]";
             text = "TCPIP0::" + host + "::" + std::to_string(port_->value()) + "::SOCKET";
+            break;
+        }
+        case Interface::Vxi11: {
+            auto host = vxiHost_->text().trimmed().toStdString();
+            if (host.find(':') != std::string::npos && !host.starts_with('[')) host = "[" + host + "]";
+            const auto device = vxiDevice_->text().trimmed().toStdString();
+            text = "TCPIP0::" + host + "::" + (device.empty() ? "inst0" : device) + "::INSTR";
             break;
         }
     }
@@ -190,6 +214,10 @@ void SelectIoDialog::fillFieldsFrom(const QString& text) {
         interface_->setCurrentIndex(static_cast<int>(Interface::Socket));
         host_->setText(QString::fromStdString(socket->host));
         port_->setValue(socket->port);
+    } else if (const auto* vxi = std::get_if<VxiAddress>(&parsed)) {
+        interface_->setCurrentIndex(static_cast<int>(Interface::Vxi11));
+        vxiHost_->setText(QString::fromStdString(vxi->host));
+        vxiDevice_->setText(QString::fromStdString(vxi->device));
     }
     filling_ = false;
 }
@@ -234,6 +262,10 @@ void SelectIoDialog::setGpibPrimary(int primary) { gpibPrimary_->setValue(primar
 void SelectIoDialog::setSerialPort(const QString& port) { serialPort_->setCurrentText(port); }
 void SelectIoDialog::setHost(const QString& host) { host_->setText(host); }
 void SelectIoDialog::setPort(int port) { port_->setValue(port); }
+
+void SelectIoDialog::setVxiHost(const QString& host) { vxiHost_->setText(host); }
+
+void SelectIoDialog::setVxiDevice(const QString& device) { vxiDevice_->setText(device); }
 
 void SelectIoDialog::editResourceText(const QString& text) {
     resource_->setText(text);

@@ -31,7 +31,7 @@ class SelectIoDialog final : public QDialog {
     Q_OBJECT
 
 public:
-    enum class Interface { Gpib = 0, Serial = 1, Socket = 2 };
+    enum class Interface { Gpib = 0, Serial = 1, Socket = 2, Vxi11 = 3 };
 
     explicit SelectIoDialog(QWidget* parent = nullptr);
 
@@ -49,6 +49,8 @@ public:
     void setSerialPort(const QString& port);
     void setHost(const QString& host);
     void setPort(int port);
+    void setVxiHost(const QString& host);
+    void setVxiDevice(const QString& device);
     // Text typed into the resource string field.
     void editResourceText(const QString& text);
 
@@ -70,6 +72,7 @@ private:
     QWidget* makeGpibPage();
     QWidget* makeSerialPage();
     QWidget* makeSocketPage();
+    QWidget* makeVxi11Page();
     void composeFromFields();
     QWidget* makeProbes();
     void offerBinding(const QString& controller);
@@ -90,6 +93,8 @@ private:
     QComboBox* flowControl_ = nullptr;
     QLineEdit* host_ = nullptr;
     QSpinBox* port_ = nullptr;
+    QLineEdit* vxiHost_ = nullptr;
+    QLineEdit* vxiDevice_ = nullptr;
     QLineEdit* resource_;
     QLabel* problem_;
     IdentifyBar* identify_ = nullptr;

@@ -60,6 +60,16 @@ TEST_F(Dialog, BuildsTheResourceStringFromTheFieldsOfEachInterface) {
     dialog.setHost("fe80::1");
     EXPECT_EQ(dialog.resourceText(), "TCPIP0::[fe80::1]::5025::SOCKET");
     EXPECT_TRUE(dialog.problem().isEmpty()) << dialog.problem().toStdString();
+
+    dialog.chooseInterface(Interface::Vxi11);
+    dialog.setVxiHost("192.0.2.60");
+    dialog.setVxiDevice("gpib0,9");
+    EXPECT_EQ(dialog.resourceText(), "TCPIP0::192.0.2.60::gpib0,9::INSTR");
+    dialog.setVxiHost("fe80::1");
+    dialog.setVxiDevice("");
+    EXPECT_EQ(dialog.resourceText(), "TCPIP0::[fe80::1]::inst0::INSTR");
+    dialog.setVxiDevice("hislip0");
+    EXPECT_FALSE(dialog.problem().isEmpty());
 }
 
 TEST_F(Dialog, OpensWithTheCurrentAddressInItsFields) {
@@ -81,8 +91,11 @@ TEST_F(Dialog, TakesAnEditedResourceStringAndFillsTheFieldsFromIt) {
     dialog.editResourceText("asrl/dev/ttyUSB1::instr");
     EXPECT_EQ(dialog.chosenInterface(), Interface::Serial);
     EXPECT_EQ(dialog.resourceText(), "asrl/dev/ttyUSB1::instr");
-    dialog.editResourceText("TCPIP::10.0.0.2::INSTR");  // parses, though not yet openable
+    dialog.editResourceText("TCPIP::10.0.0.2::gpib0,7::INSTR");
+    EXPECT_EQ(dialog.chosenInterface(), Interface::Vxi11);
     EXPECT_TRUE(dialog.problem().isEmpty());
+    dialog.setVxiHost("10.0.0.3");  // the device name came into its field
+    EXPECT_EQ(dialog.resourceText(), "TCPIP0::10.0.0.3::gpib0,7::INSTR");
 }
 
 TEST_F(Dialog, RefusesOkWhileTheResourceStringIsMalformed) {

@@ -258,10 +258,12 @@ TEST(SocketOpen, RefusesMalformedAndUnsupportedResources) {
             << error.what();
     }
     try {
-        control.OpenIO("TCPIP::192.0.2.1::inst0::INSTR");
+        control.OpenIO("TCPIP::192.0.2.1::hislip0::INSTR");  // refused before any connection
         FAIL();
     } catch (const IoError& error) {
-        EXPECT_NE(std::string(error.what()).find("not supported"), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find("HiSLIP device, which this library does not speak"),
+                  std::string::npos)
+            << error.what();
     }
     EXPECT_THROW(control.OpenIO("USB::0x0957::0x0607::MY1::INSTR"), IoError);
 }
