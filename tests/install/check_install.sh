@@ -126,8 +126,10 @@ long_options() {
 check_sim_options_documented() {
     local sim=$1 page=$2 help_options page_options
     help_options=$("$sim" --help 2>&1 | long_options)
+    # The options the page documents are its OPTIONS section's item tags;
+    # others named in the text (such as unshare's) are not the simulator's.
     page_options=$(MANWIDTH=200 man -l "$page" 2>/dev/null | col -b |
-        sed -n '/^OPTIONS/,/^[A-Z]/p' | long_options)
+        sed -n '/^OPTIONS/,/^[A-Z]/p' | grep -E '^ {7}--' | sed -E 's/^ +(--[a-z][a-z-]*).*/\1/' | long_options)
     if [ -z "$help_options" ]; then
         fail "tq820-sim --help names no options"
         return
