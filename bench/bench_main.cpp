@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tq820-bench: the exchange and whole-run benchmarks against one running
 // tq820-sim. Besides Google Benchmark's own options:
 //   --tcp HOST:PORT      the simulator's TCP address (required)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmarks, registered with the settings the command line gave.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the benchmarks share: where the simulator is, the samples they
 // collect, and bare clients that do nothing but write and read.
 #pragma once

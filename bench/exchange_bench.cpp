@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One query's round trip, "DATA:POINts?" as the program polls it, against
 // the same running tq820-sim: through the control's sessions and through
 // bare streams that only write and read. Also what the simulator can answer

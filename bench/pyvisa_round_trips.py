@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Round trips of "DATA:POINts?" through PyVISA with the pyvisa-py backend,
 the peer a user would pick instead of our control, against a running
 tq820-sim. Writes every sample as "row microseconds" lines, as tq820-bench

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The benchmark table: samples in, one table with the goals judged out.
 
 Samples are "row microseconds" lines (tq820-bench and

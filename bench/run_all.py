@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Runs every benchmark against one tq820-sim and prints the one table.
 
   run_all.py --build DIR [--rounds N] [--quick] [--out DIR]

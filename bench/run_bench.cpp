@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A whole run of the program, as the operator's "Run" starts it: the real
 // window with the real control against the simulator. Every call into the
 // control is timed; what remains of the run is the program's own cost.

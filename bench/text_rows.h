@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lines of dark text on a light background, counted in a grabbed image: how
 // a probe outside the program tells that a list has been painted with its
 // lines.

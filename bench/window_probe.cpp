@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tq820-window-probe: watches an X display from outside a program and tells
 // when a top-level window with a given title is mapped and when an area of
 // it shows a given number of text lines.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The measurement program: the window class and its operations as a library,
 # so that the tests drive the same code, and the executable tq820-scan.
 add_library(tq820_program STATIC

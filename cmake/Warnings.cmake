@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Warnings are errors in our own code; third-party headers come in as SYSTEM.
 function(tq_warnings target)
   target_compile_options(${target} PRIVATE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resource aliases and GPIB board bindings, as VISA libraries keep them.
 //
 // CORVALEN_IO_ALIASES holds "alias=resource" pairs separated by ";", e.g.

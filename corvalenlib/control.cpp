@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvalenlib/control.h"
 
 #include <iostream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real instrument-I/O control: GPIB through linux-gpib, serial lines and
 // raw TCP sockets, addressed by VISA resource strings.
 #pragma once

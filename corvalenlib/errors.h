@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's failures beyond the plain IoError of the control's interface.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvalenlib/fd_channel.h"
 
 #include <fcntl.h>

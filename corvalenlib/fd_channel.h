@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The byte stream under a socket or serial session: a non-blocking file
 // descriptor, waited on with poll against a monotonic deadline.
 #pragma once

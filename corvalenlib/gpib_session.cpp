@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvalenlib/gpib_session.h"
 
 #include <dlfcn.h>

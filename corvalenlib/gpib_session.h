@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GPIB through linux-gpib, loaded when a GPIB address is opened, so that the
 // program builds and runs where linux-gpib is not installed.
 #pragma once

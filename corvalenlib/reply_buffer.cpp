@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvalenlib/reply_buffer.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bytes received but not yet handed out as replies.
 #pragma once
 

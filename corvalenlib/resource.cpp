@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvalenlib/resource.h"
 
 #include <algorithm>

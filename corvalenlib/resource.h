@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VISA-style resource strings as typed values.
 //
 // Accepted forms (keywords in any case, INSTR/SOCKET as shown):

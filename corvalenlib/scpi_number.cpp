@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvalenlib/scpi_number.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Numbers in instrument replies, read the same way in every locale.
 #pragma once
 

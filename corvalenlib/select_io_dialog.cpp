@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvalenlib/select_io_dialog.h"
 
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control's modal dialog in which the operator picks interface and
 // address. Its fields build the resource string; the string may also be
 // edited directly, and then fills the fields it names.

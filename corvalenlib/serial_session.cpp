@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvalenlib/serial_session.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A serial line (ASRLn::INSTR, ASRL/dev/...::INSTR) through termios: the same
 // code serves USB-serial adapters, built-in ports and pseudo-terminals.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Line settings of a serial session; the defaults are VISA's.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One open connection to an instrument, whatever the bus.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvalenlib/socket_session.h"
 
 #include <netdb.h>

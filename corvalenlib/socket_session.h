@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Raw SCPI over a TCP port (TCPIP::host::port::SOCKET).
 #pragma once
 

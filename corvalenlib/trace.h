@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The I/O trace on standard error, switched on by CORVALEN_IO_TRACE=1.
 #pragma once
 

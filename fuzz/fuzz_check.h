@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every fuzz target shares: a check that stops the run with a message
 // when an invariant breaks, and a reader that takes typed values off the
 // front of the fuzzer's input.

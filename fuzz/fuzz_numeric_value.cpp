@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A reply's numeric value and a number written as text, as the program reads
 // the instrument's error numbers and DMM answers and writes its own numbers.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control's reply reader (the byte stream under its socket and serial
 // sessions) fed by a scripted instrument: bytes in chunks of any size, long
 // runs of one byte, a hang-up, and the input discard that follows a reset.

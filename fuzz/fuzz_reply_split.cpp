@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line-end cut that RemoveTermination applies to every string reply, and
 // the split of a reading reply into value, time stamp and channel.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resource strings and aliases, as the operator, the selection dialog and
 // CORVALEN_IO_ALIASES hand them to the control.
 //

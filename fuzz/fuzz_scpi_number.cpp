@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control's numeric conversions behind Enter into a double, a plain
 // number and a 32-bit integer: a whole reply read as a SCPI decimal number,
 // and a value rounded to a 32-bit integer.

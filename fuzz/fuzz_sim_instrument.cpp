@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole simulated instrument as a client sees it: bytes in, in chunks of
 // any size, mixed with the lines the program sends and with jumps of the
 // instrument's clock; faults armed from the input as the command line arms

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's SCPI parser: a line cut into message units, each unit into
 // header and parameters, and the parameters read as numbers, booleans and
 // channel lists.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The instrument-I/O control as the measurement program sees it.
 //
 // The program talks to its instrument only through this interface: it never

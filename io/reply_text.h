@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small, locale-independent rules for instrument text: cutting a reply's line
 // end, the numeric value a reply begins with, and a number written as text.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's two services around the instrument I/O: trimming the last
 // reply and the busy wait.
 #include "io/reply_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The end of every stage: drain the instrument's error queue, show each
 // error, and end the program when there was any.
 #include "io/reply_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sequence/reading_reply.h"
 
 #include <stdexcept>

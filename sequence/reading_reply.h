@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One reading as the instrument sends it with time stamp and channel on:
 // "<value>,<time stamp>,<channel>".
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Last stage of a run: start the scan, wait until the instrument holds every
 // reading, then take the readings out one at a time and list them.
 #include <QListWidget>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // First stage of a run: make sure the right instrument answers, then run
 // the other stages.
 #include <QListWidget>

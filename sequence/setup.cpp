@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Second stage of a run: reset the instrument, configure a two-pass timed
 // scan of channels 101 to 120 and derive the reading count and the
 // measurement time from the settings the instrument reports back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The instrument's sense of time, injected so that tests drive it exactly.
 #pragma once
 

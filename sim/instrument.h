@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated TQ820A: its settings, its error queue, its timed scans and
 // its reading memory, driven by SCPI lines. No I/O happens here.
 #pragma once

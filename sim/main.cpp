@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tq820-sim: one simulated instrument served by several front ends (TCP,
 // a serial pseudo-terminal, Prologix, VXI-11) from one poll() loop. main only reads the
 // options and wires the front ends to the shared core.

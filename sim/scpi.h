@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SCPI message parsing as an instrument does it: a line is cut into program
 // message units at ";", each unit into a header and its parameters; headers
 // match command patterns written in long/short form ("SYSTem:ERRor[:NEXT]?").

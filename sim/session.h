@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One conversation with the instrument: bytes in, reply bytes out. Cuts the
 // input into lines, hands each to the shared instrument and applies the
 // injected faults that concern the connection. No I/O happens here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "window/corvalen_exmpl.h"
 
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's one window: a list box, three buttons and the instrument-I/O
 // control, and every operation of a measurement run.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tq820-scan: scans a TQ820A data-acquisition instrument and lists its
 // readings. Exit status: 0 after "Exit" or a closed window, 1 after a
 // communication failure, 2 after a failed instrument check, 3 after errors

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the window needs from its surroundings besides the instrument control:
 // message boxes, a clock and a way to end the program. Production uses Qt and
 // the process; the tests put recorders behind the same three seams.

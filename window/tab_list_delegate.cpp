@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "window/tab_list_delegate.h"
 
 #include <QApplication>

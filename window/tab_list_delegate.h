@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Draws list lines with TAB characters as column gaps, the way a list box
 // with tab stops does: a stop every eight average letter widths.
 #pragma once

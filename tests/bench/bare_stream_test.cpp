@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bare clients are the floor every ratio is taken against, and the
 // pipelined row reads fifty replies that arrive together: a reply split or
 // run together here would skew every figure of the table.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The benchmark table's figures and verdicts, from made-up samples whose
 right answers are known.  Usage: report_test.py PATH-TO-bench"""
 import sys

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window probe decides "painted with its lines" from pixels alone; these
 // images are what it meets: the list before and after painting, and an
 // unpainted window's leftovers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Aliases as CORVALEN_IO_ALIASES spells them.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The selection dialog on Qt's offscreen platform, driven as an operator
 // would fill it.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for linux-gpib's libgpib.so.0. Each device opened with ibdev is
 // a TCP connection to the peer named by TQ_FAKE_GPIB_PEER ("host:port"), so
 // that a scripted peer or the simulator plays the instrument. It keeps the

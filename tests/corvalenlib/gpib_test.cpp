@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GPIB session through a stand-in libgpib.so.0 (found through
 // LD_LIBRARY_PATH) that forwards the device to a scripted TCP peer.
 #include <dlfcn.h>

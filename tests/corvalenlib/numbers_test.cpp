@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reply numbers and the reply buffer, apart from any bus.
 #include <gtest/gtest.h>
 

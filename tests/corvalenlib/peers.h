@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loopback peers that stand in for an instrument: a TCP listener on
 // 127.0.0.1 (port chosen by the system) and a pseudo-terminal pair. Each sees
 // the exact bytes the control sends and answers with scripted bytes.

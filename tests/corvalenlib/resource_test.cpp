@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resource strings: what parses, into which fields, under which one name;
 // and what is refused, with an error that names the text and the form.
 #include <gtest/gtest.h>

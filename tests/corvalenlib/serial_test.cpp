@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial session on a pseudo-terminal: the test holds the master side,
 // the control opens the terminal side as it would a USB-serial adapter.
 #include <gtest/gtest.h>

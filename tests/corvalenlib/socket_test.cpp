@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control over a raw TCP socket, against a scripted loopback peer.
 #include <gtest/gtest.h>
 

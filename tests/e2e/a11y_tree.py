@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Prints, as JSON, the accessibility tree of the applications on the session
 bus named by DBUS_SESSION_BUS_ADDRESS: a list of nodes {"role", "name",
 "children"}. Qt exposes a label's text and a list line's text as the node's

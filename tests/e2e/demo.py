@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The body of ./scripts/demo: tq820-scan against the simulated instrument.
 
 With a display (DISPLAY set and answering) the window opens for the operator

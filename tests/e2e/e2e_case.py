@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The common ground of the end-to-end test files: their command line, a
 TestCase that gives each case its own desktop, simulator and program, and
 what a good run looks like from outside.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The instrument checks of a run, seen from outside: a wrong identity, a
 wrong or missing module, no multimeter, and a multimeter that is off."""
 import e2e_case

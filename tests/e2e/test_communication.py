@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Communication failures during a run: nothing listening at the address, the
 connection closed mid-listing, a reply that never comes, a malformed reading
 reply. Each shows the one failure message, ends with status 1 and names its

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Good runs of the real program against the simulated instrument, over TCP
 and over a serial pseudo-terminal, and the "Exit" button before and after a
 run."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Errors in the instrument's error queue at each of the three checks of a
 run: one message box per error, "*CLS", and the end with status 3.
 

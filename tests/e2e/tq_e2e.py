@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Drives the real tq820-scan and tq820-sim from outside, in a private X server.
 
 The end-to-end tests, the demo and the soak run share this module. It needs

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: MIT
 # Installs the build into a temporary prefix and checks what a user gets: the
 # programs start from there, the desktop entry validates, its command opens
 # the window and its second action runs the program against the simulator,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/program/fake_control.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scripted instrument behind the control's interface: it records every
 // call in order and answers each Enter from a script.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/program/program_fixture.h"
 
 #include <QTest>

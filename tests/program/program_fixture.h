@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real window with a scripted instrument, a fake clock and recorders for
 // message boxes and the end of the program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole runs against the scripted instrument, clicked through the real
 // window: the exact dialogue, the list, and every way a run ends.
 #include <algorithm>

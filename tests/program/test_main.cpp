@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window tests need one QApplication for the whole run; without a
 // display they use Qt's offscreen platform.
 #include <QApplication>

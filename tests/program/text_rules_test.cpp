@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The locale-independent text rules the program applies to instrument
 // replies and to the numbers it lists.
 #include <gtest/gtest.h>

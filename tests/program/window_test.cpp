@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window as the operator first sees it, and the ends that need no
 // instrument.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The instrument model on a clock the test moves: scan timing, the reading
 // memory, the error queue and the instrument's fitted parts.
 #include "instrument.h"

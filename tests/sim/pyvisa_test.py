@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The instrument dialogue through PyVISA (pyvisa-py, a TCPIP SOCKET
 resource) against the real tq820-sim: a client that no one here wrote.
 Usage: pyvisa_test.py PATH-TO-tq820-sim"""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SCPI parser on the command forms real clients send, and on broken ones.
 #include "scpi.h"
 #include "sim_test_support.h"

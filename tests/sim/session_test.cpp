@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A conversation's bytes: line assembly, line ends, over-long and binary
 // input, and the faults that concern the connection.
 #include "session.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The real tq820-sim process over TCP and a pseudo-terminal: the program's
 whole run checked against the transcript, clients in turn, bad input, and
 every fault option. Usage: sim_process_test.py PATH-TO-tq820-sim"""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives the instrument model as a client would, on a clock the test moves.
 #pragma once
 

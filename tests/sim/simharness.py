@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Starts tq820-sim as a process and talks to it the way the measurement
 program does. Shared by the process tests."""
 

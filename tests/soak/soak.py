@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Soak run: many runs of tq820-scan against tq820-sim at high speed, each
 simulator with a transport and one fault drawn at random (seeded).
 

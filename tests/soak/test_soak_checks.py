@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """The soak's judgement of a run, on transcripts made here: what each fault
 calls for, and that a listing which lost, doubled or changed a reading, or
 error boxes that do not show the queued errors, are caught."""
