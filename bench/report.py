@@ -19,10 +19,16 @@ ROUND_TRIP_ROWS = [
     ("serial/pyvisa", "serial pty, PyVISA (pyvisa-py)"),
     ("same-cpu/tcp/bare", "TCP, bare, on the simulator's CPU"),
     ("same-cpu/tcp/control", "TCP, control, on the simulator's CPU"),
+    ("vxi11/socket", "VXI-11 sim's raw socket (own netns)"),
+    ("vxi11/floor", "VXI-11, two bare RPC exchanges"),
+    ("vxi11/control", "VXI-11, control"),
+    ("vxi11/pyvisa", "VXI-11, PyVISA (pyvisa-py)"),
+    ("vxi11/liblxi", "VXI-11, liblxi (lxi-tools)"),
 ]
 
 MAX_CONTROL_OVER_BARE = 1.10
 MAX_PROLOGIX_OVER_SOCKET = 1.20
+MAX_VXI11_OVER_SOCKET = 2.20
 MIN_SIM_SHARE_OF_FLOOR = 0.80
 MAX_RUN_OVERHEAD_MS = 50.0
 MAX_STARTUP_MS = 300.0
@@ -116,6 +122,14 @@ def judge(rows, startup_ms=None, peak_mib=None):
                               min(pair) > 1.0))
         else:
             goals.append(Goal(f"faster than PyVISA ({label})", "not measured", False))
+    if "vxi11/control" in s and "vxi11/socket" in s:
+        pair = ratio(s["vxi11/control"], s["vxi11/socket"])
+        goals.append(Goal(f"VXI-11 within {MAX_VXI11_OVER_SOCKET:.1f}x of the raw socket (same simulator)",
+                          both(pair), max(pair) <= MAX_VXI11_OVER_SOCKET))
+    for peer, label in (("vxi11/pyvisa", "PyVISA"), ("vxi11/liblxi", "liblxi")):
+        if "vxi11/control" in s and peer in s:
+            pair = ratio(s[peer], s["vxi11/control"])
+            goals.append(Goal(f"faster than {label} (VXI-11): {label} / control > 1", both(pair), min(pair) > 1.0))
     if "tcp/bare" in s and "tcp/floor" in s:
         share = s["tcp/floor"].median / s["tcp/bare"].median
         goals.append(Goal(f"simulator >= {MIN_SIM_SHARE_OF_FLOOR:.0%} of a minimal server's rate, one connection",
@@ -150,7 +164,12 @@ def format_table(rows, startup_ms=None, peak_mib=None, notes=()):
                                ("tcp/prologix", "tcp/bare", "TCP Prologix / bare socket"),
                                ("serial/control", "serial/bare", "serial control / bare"),
                                ("serial/pyvisa", "serial/control", "serial PyVISA / control"),
-                               ("same-cpu/tcp/control", "same-cpu/tcp/bare", "TCP control / bare, same CPU")):
+                               ("same-cpu/tcp/control", "same-cpu/tcp/bare", "TCP control / bare, same CPU"),
+                               ("vxi11/control", "vxi11/socket", "VXI-11 control / raw socket"),
+                               ("vxi11/floor", "vxi11/socket", "VXI-11 floor / raw socket"),
+                               ("vxi11/control", "vxi11/floor", "VXI-11 control / floor"),
+                               ("vxi11/pyvisa", "vxi11/control", "VXI-11 PyVISA / control"),
+                               ("vxi11/liblxi", "vxi11/control", "VXI-11 liblxi / control")):
         if top in s and bottom in s:
             median, p99 = ratio(s[top], s[bottom])
             out.append(f"  {label:<36}{median:>8.2f}x {p99:>8.2f}x")

@@ -180,6 +180,21 @@ def round_trips(args, sim, cpus, out_dir, round_number):
     return files
 
 
+def vxi11_round_trips(args, cpus, out_dir):
+    """The VXI-11 rows, against a simulator with its portmapper on port 111
+    in a network namespace of their own; the sample files it wrote."""
+    command = [os.path.join(HERE, "..", "tests", "support", "in-netns"), sys.executable,
+               os.path.join(HERE, "vxi11_round_trips.py"), "--build", os.path.abspath(args.build), "--out", out_dir,
+               "--rounds", str(args.rounds), "--round-trips", str(args.round_trips * args.repetitions // 3)]
+    if cpus[0] is not None:
+        command += ["--sim-cpu", str(cpus[0]), "--client-cpu", str(cpus[1])]
+    done = subprocess.run(command, stdout=subprocess.PIPE, text=True, timeout=900,
+                          env=dict(os.environ, XDG_CONFIG_HOME=NO_CONFIG))
+    if done.returncode != 0:
+        raise BenchError("the VXI-11 round trips failed")
+    return done.stdout.split()
+
+
 def program_env(display, resource):
     # XDG_CONFIG_HOME: the I/O library's aliases.conf from an empty folder,
     # never the user's own.
@@ -289,6 +304,7 @@ def main():
             files += round_trips(args, sim, cpus, out_dir, number)
     finally:
         sim.close()
+    files += vxi11_round_trips(args, cpus, out_dir)
     startups, peak = from_outside(args, out_dir)
     load_after = os.getloadavg()[0]
 

@@ -156,11 +156,18 @@ void RpcChannel::sendAll(std::string_view bytes, const Budget& budget) {
     }
 }
 
+// Arms the socket's receive time-out only when it would let a receive run
+// more than a millisecond past the deadline, or end one before half the time
+// left: with the same time-out from call to call that is once, not once per
+// reply, a system call saved on every receive.
 void RpcChannel::armReceiveTimeout(Deadline deadline) {
     using namespace std::chrono;
     const auto left = std::max(ceil<microseconds>(deadline - steady_clock::now()),
                                microseconds{1});  // 0: for ever
-    if (left == armedTimeout_) return;
+    if (armedTimeout_ > microseconds{0} && armedTimeout_ <= left + milliseconds{1} &&
+        armedTimeout_ >= left / 2) {
+        return;
+    }
     timeval limit{};
     limit.tv_sec = static_cast<time_t>(duration_cast<seconds>(left).count());
     limit.tv_usec = static_cast<suseconds_t>((left % seconds{1}).count());
