@@ -221,7 +221,11 @@ std::string_view RpcChannel::awaitResults(std::uint32_t xid, const Budget& budge
             }
             if (results) return *results;
             assembler_.next();
-            continue;
+            // A server that never stops sending other calls' replies must
+            // not hold us past the deadline either.
+            if (std::chrono::steady_clock::now() < budget.deadline) continue;
+            throw TimeoutError("no reply from " + peer_ + " within " +
+                               describeDuration(budget.shown));
         }
         if (!receive(budget.deadline)) {
             throw TimeoutError("no reply from " + peer_ + " within " +

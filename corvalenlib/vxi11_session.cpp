@@ -137,6 +137,13 @@ void Vxi11Session::checkDeviceError(int error, std::string_view operation) const
     throw IoError(text);
 }
 
+// A device that answers every call at once, but never with the last block,
+// would otherwise hold a loop of calls past the deadline.
+void Vxi11Session::requireTimeLeft(const RpcChannel::Budget& budget, std::string_view what) const {
+    if (std::chrono::steady_clock::now() < budget.deadline) return;
+    throw TimeoutError(std::string(what) + " within " + describeDuration(limits().timeout));
+}
+
 void Vxi11Session::open() {
     close();
     const auto host = hostOf(address_);
@@ -221,6 +228,7 @@ void Vxi11Session::write(std::string_view message) {
         }
         // A device may take part of a block; the rest goes again.
         message.remove_prefix(written.size);
+        if (!message.empty()) requireTimeLeft(budget, "the device took no more of the command");
     } while (!message.empty());
 }
 
@@ -264,6 +272,7 @@ void Vxi11Session::readReply(std::string& reply) {
         }
         ended = readBlock(budget);
         if (takeLine(ended)) return;
+        if (!ended) requireTimeLeft(budget, "no line end from the device");
     }
     // The device ended its message without a line end: the message is the reply.
     reply.assign(pending_);
@@ -282,6 +291,7 @@ void Vxi11Session::skipRestOfOverlongReply(const RpcChannel::Budget& budget) {
         }
         pending_.clear();
         if (ended) break;
+        requireTimeLeft(budget, "the rest of an over-long reply did not end");
     }
     inOverlongReply_ = false;
 }

@@ -60,6 +60,7 @@ private:
     // After a reply over the cap: drops the rest of that message.
     void skipRestOfOverlongReply(const RpcChannel::Budget& budget);
     void checkDeviceError(int error, std::string_view operation) const;
+    void requireTimeLeft(const RpcChannel::Budget& budget, std::string_view what) const;
 
     VxiAddress address_;
     RpcChannel core_;
