@@ -97,7 +97,9 @@ TQ_HARNESS std::vector<Exchange> recordedRun() {
     return run;
 }
 
-constexpr std::size_t kMaxPackets = 1024;
+// Each packet is a system call on both sides: enough of them to split any
+// reply anywhere, few enough to keep thousands of inputs a second.
+constexpr std::size_t kMaxPackets = 192;
 constexpr std::size_t kMaxPacket = 4096;
 constexpr int kBuffer = 16 * 1024 * 1024;
 
@@ -132,28 +134,36 @@ struct PeerBytes {
 };
 
 // One RPC reply record to call xid, accepted, with results, in fragments.
+TQ_HARNESS void putWord(char* at, std::uint32_t word) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<char>(word >> (24 - 8 * i));
+}
+
 TQ_HARNESS void appendReply(PeerBytes& peer, std::uint32_t xid, std::string_view results,
-                 tq::fuzz::InputReader& input) {
-    std::string record;
-    appendWord(record, xid);
-    appendWord(record, 1);  // REPLY
-    appendWord(record, 0);  // MSG_ACCEPTED
-    appendWord(record, 0);  // verifier AUTH_NONE
-    appendWord(record, 0);
-    appendWord(record, 0);  // SUCCESS
-    const std::size_t header = record.size() + 4;  // the error code is framing too
-    record += results;
+                            tq::fuzz::InputReader& input) {
+    // Mark, then xid, REPLY, MSG_ACCEPTED, verifier AUTH_NONE (two words), SUCCESS.
+    char header[28] = {};
+    putWord(header + 4, xid);
+    putWord(header + 8, 1);
+    const std::size_t framing = sizeof header + 4;  // with the error code of the results
+    const std::size_t recordSize = sizeof header - 4 + results.size();
     // Mostly whole records: an exhausted input must leave a fast dialogue.
     const std::uint8_t split = input.byte();
-    const bool fragmented = split >= 192;
+    if (split < 192) {
+        putWord(header, static_cast<std::uint32_t>(recordSize) | 0x80000000U);
+        peer.addFraming(peer.bytes.size(), std::min(framing, 4 + recordSize));
+        peer.bytes.append(header, sizeof header).append(results);
+        return;
+    }
+    std::string record(header + 4, sizeof header - 4);
+    record += results;
     const std::size_t fragment = 1 + split % 16;
     std::size_t at = 0;
     do {
-        const std::size_t length = fragmented ? std::min(fragment, record.size() - at) : record.size();
+        const std::size_t length = std::min(fragment, record.size() - at);
         const bool last = at + length == record.size();
         peer.addFraming(peer.bytes.size(), 4);
         appendWord(peer.bytes, static_cast<std::uint32_t>(length) | (last ? 0x80000000U : 0U));
-        if (at < header) peer.addFraming(peer.bytes.size(), std::min(header, at + length) - at);
+        if (at < framing - 4) peer.addFraming(peer.bytes.size(), std::min(framing - 4, at + length) - at);
         peer.bytes.append(record, at, length);
         at += length;
     } while (at < record.size());
@@ -276,7 +286,11 @@ public:
         std::size_t packets = 0;
         while (!bytes.empty()) {
             std::size_t size = std::min(bytes.size(), kMaxPacket);
-            if (++packets < kMaxPackets && !input.empty()) size = std::min<std::size_t>(size, 1 + input.byte() % 48);
+            if (++packets < kMaxPackets && !input.empty()) {
+                // Short packets, or long ones that carry several replies.
+                const std::uint8_t pick = input.byte();
+                size = std::min<std::size_t>(size, pick < 160 ? 1U + pick % 32U : (pick - 159U) * 97U);
+            }
             const ssize_t sent = ::send(peer_, bytes.data(), size, MSG_NOSIGNAL);
             TQ_FUZZ_CHECK(sent == static_cast<ssize_t>(size));  // the buffer holds it all
             bytes.remove_prefix(size);
