@@ -23,6 +23,8 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <numeric>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -256,19 +258,27 @@ int main(int argc, char** argv) {
             row.setUp();
             for (int i = 0; i < kWarmUp; ++i) row.roundTrip();
         }
+        // Short stretches of each row in turn, in a fresh order every
+        // time, so that a slow moment of the machine falls on all rows
+        // alike and their 99th percentiles compare like with like.
+        constexpr int kStretch = 25;
         std::ofstream samples(samplesPath);
-        std::vector<double> micros(static_cast<std::size_t>(roundTrips));
+        std::vector<std::size_t> order(rows.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::minstd_rand shuffle(20261209);
         for (int round = 0; round < rounds; ++round) {
-            for (std::size_t k = 0; k < rows.size(); ++k) {
-                auto& row = rows[(k + static_cast<std::size_t>(round)) %
-                                 rows.size()];  // each round starts elsewhere
-                for (auto& sample : micros) {
-                    const auto start = Clock::now();
-                    row.roundTrip();
-                    sample =
-                        std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+            for (int done = 0; done < roundTrips; done += kStretch) {
+                std::shuffle(order.begin(), order.end(), shuffle);
+                for (const auto index : order) {
+                    auto& row = rows[index];
+                    for (int i = 0; i < std::min(kStretch, roundTrips - done); ++i) {
+                        const auto start = Clock::now();
+                        row.roundTrip();
+                        const double micros =
+                            std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+                        samples << row.name << ' ' << micros << '\n';
+                    }
                 }
-                for (const double sample : micros) samples << row.name << ' ' << sample << '\n';
             }
         }
         if (count < 0 || std::string(lxiReply, 1) != "+")
