@@ -315,10 +315,16 @@ check_appstream() {
 
 # Every package whose library the programs link (the Depends that
 # dpkg-shlibdeps computed) must be named, with its licence, in the copyright.
-# The sanitizers' run-time libraries come only with an ASan/UBSan test build.
+# An ASan/UBSan build links more than a package ever does (the sanitizers'
+# run-times, and GL libraries that Qt's link line names and an unsanitized
+# link drops), so there the check is left to the other builds.
 check_copyright_names_linked() {
     local copyright=$1 depends=$2 dep
-    for dep in $(echo "$depends" | tr ',|' '\n\n' | sed 's/(.*//' | grep -v -E '^ *lib(asan|ubsan|lsan|tsan)[0-9]'); do
+    if echo "$depends" | grep -q -E '(^|, )lib(asan|ubsan)[0-9]'; then
+        echo "note: a sanitizer build; the copyright file is checked against the other builds' links"
+        return
+    fi
+    for dep in $(echo "$depends" | tr ',|' '\n\n' | sed 's/(.*//'); do
         grep -q -w -- "$dep" "$copyright" || fail "the copyright file does not name $dep, which the programs link"
     done
 }
