@@ -247,6 +247,10 @@ def expectation(kind, options, events, closed_before, transport="socket", carrie
     # VXI-11's END marks the end of a reply without its line end.
     if kind == "no-line-end" and transport in VXI11:
         return LISTED, RUN_BOUND
+    if kind == "idn" and not options[1]:
+        # An empty reply is no reply: the simulator sends nothing, and the
+        # control's time-out ends the run.
+        return FAILURE, CONTROL_TIMEOUT + RUN_BOUND
     if kind == "idn" and "TQ820A" not in options[1]:
         return WRONG_INSTRUMENT, RUN_BOUND
     if kind == "module" and "TQ711A" not in options[1]:

@@ -91,6 +91,7 @@ class Expectation(unittest.TestCase):
         self.assertEqual(self.expect("idn", ["--idn", "OTHER,DMM7510,1,1.0"], run), soak.WRONG_INSTRUMENT)
         self.assertEqual(self.expect("idn", ["--idn", "ACME,TQ820A,X1,2.0"], run), soak.LISTED)
         self.assertEqual(self.expect("idn", ["--idn", "corvalen,tq820a,1,1"], run), soak.WRONG_INSTRUMENT)
+        self.assertEqual(self.expect("idn", ["--idn", ""], run), soak.FAILURE)
         self.assertEqual(self.expect("module", ["--module", ""], run), soak.WRONG_MODULE)
         self.assertEqual(self.expect("no-dmm", ["--no-dmm"], run), soak.NO_DMM)
         self.assertEqual(self.expect("dmm-off", ["--dmm-off"], run), soak.LISTED)
