@@ -191,8 +191,8 @@ std::vector<std::string> describeFaults(const SimulatorOptions& options) {
     if (prologix.dropRead > 0)
         lines.push_back("Prologix drops read " + std::to_string(prologix.dropRead));
     if (prologix.lateRead > 0)
-        lines.push_back("Prologix answers read " + std::to_string(prologix.lateRead) +
-                        " past its read time-out");
+        lines.push_back("Prologix: the answer to read " + std::to_string(prologix.lateRead) +
+                        " is ready only past its read time-out");
     if (prologix.cutRead > 0)
         lines.push_back("Prologix loses the connection halfway through read " +
                         std::to_string(prologix.cutRead));
@@ -266,7 +266,8 @@ Faults:
                            fewer than the record carries
   --vxi11-drop-link N      VXI-11: the link dies after the Nth device_write is answered
   --prologix-drop-read N   Prologix: the Nth read (++read or ++auto) reads nothing
-  --prologix-late-read N   Prologix: the Nth read answers 2 s past its read time-out
+  --prologix-late-read N   Prologix: the answer to the Nth read is ready only 2 s
+                           past its read time-out; that read times out empty
   --prologix-cut-read N    Prologix: the connection dies halfway through the Nth read
   --stall-at N          a scan stores no more than N readings
   --missing-field N     the Nth reading removed lacks its channel field

@@ -84,7 +84,7 @@ void PrologixController::connect() {
     plusPrefix_ = 0;
     escaped_ = false;
     busyUntil_.reset();
-    late_.clear();
+    waiting_.reset();
     closed_ = false;
     listener_.emplace(instrument_, connectionFaults_);
 }
@@ -108,8 +108,10 @@ PrologixOutput PrologixController::advance() {
     if (closed_) return out;
     if (busyUntil_ && clock_.seconds() >= *busyUntil_) {
         busyUntil_.reset();
-        out.toHost += late_;
-        late_.clear();
+        if (const std::optional<Read> request = std::exchange(waiting_, std::nullopt)) {
+            answerReadyAt_.reset();
+            talk(*request, out);
+        }
     }
     process(out);
     return out;
@@ -276,6 +278,7 @@ void PrologixController::deliver(std::string bytes, PrologixOutput& out) {
     if (!talker_.empty()) {
         talker_.clear();
         talkerEoi_ = false;
+        answerReadyAt_.reset();
         instrument_.pushError({kQueryInterrupted, "Query INTERRUPTED"});
         out.events.push_back({"GPIB", "new message before the reply was read: -410"});
     }
@@ -317,16 +320,44 @@ void PrologixController::read(ReadEnd end, char character, PrologixOutput& out) 
         waitFor(timeout);
         return;
     }
+    if (count == faults_.lateRead) {
+        answerReadyAt_ = clock_.seconds() + timeout + kLateBy;
+        out.events.push_back({"FAULT", "answer to read " + std::to_string(count) +
+                                           " ready only past its read time-out"});
+    }
+    awaitAnswer({end, character, count}, timeout, out);
+}
+
+// Addressed to talk while its query still runs, the instrument holds off the
+// handshake: the read takes the answer if it comes within the time-out.
+void PrologixController::awaitAnswer(const Read& request, double timeout, PrologixOutput& out) {
+    if (!answerNotReady()) {
+        answerReadyAt_.reset();
+        talk(request, out);
+        return;
+    }
+    const std::string which = "query in progress: read " + std::to_string(request.count);
+    if (*answerReadyAt_ <= clock_.seconds() + timeout) {
+        out.events.push_back({"GPIB", which + " waits for its answer"});
+        waiting_ = request;
+        busyUntil_ = answerReadyAt_;
+    } else {
+        out.events.push_back({"GPIB", which + " timed out with nothing"});
+        waitFor(timeout);
+    }
+}
+
+void PrologixController::talk(const Read& request, PrologixOutput& out) {
     std::size_t take = talker_.size();
     bool ended = false;
-    if (end == ReadEnd::Character) {
-        if (const std::size_t at = talker_.find(character); at != std::string::npos) {
+    if (request.end == ReadEnd::Character) {
+        if (const std::size_t at = talker_.find(request.character); at != std::string::npos) {
             take = at + 1;
             ended = true;
         }
     }
     const bool eoiSeen = take == talker_.size() && talkerEoi_;
-    ended = ended || (end == ReadEnd::Eoi && eoiSeen);
+    ended = ended || (request.end == ReadEnd::Eoi && eoiSeen);
     std::string bytes = talker_.substr(0, take);
     talker_.erase(0, take);
     if (talker_.empty()) talkerEoi_ = false;
@@ -335,20 +366,14 @@ void PrologixController::read(ReadEnd end, char character, PrologixOutput& out) 
     out.events.push_back({"TX", escapeForTranscript(shown)});
     if (eoiSeen && settings_.eotEnable) bytes += static_cast<char>(settings_.eotChar);
 
-    if (count == faults_.cutRead) {
+    if (request.count == faults_.cutRead) {
         out.toHost += bytes.substr(0, bytes.size() / 2);
-        closeConnection("connection lost halfway through read " + std::to_string(count), out);
-        return;
-    }
-    if (count == faults_.lateRead) {
-        late_ = std::move(bytes);
-        out.events.push_back(
-            {"FAULT", "answer to read " + std::to_string(count) + " sent past the read time-out"});
-        waitFor(timeout + kLateBy);
+        closeConnection("connection lost halfway through read " + std::to_string(request.count), out);
         return;
     }
     out.toHost += bytes;
-    if (!ended) waitFor(timeout);  // the controller waits out its time-out for more
+    // The controller waits out its time-out for more.
+    if (!ended) waitFor(settings_.readTimeoutMs / 1000.0);
 }
 
 void PrologixController::answer(const std::string& text, PrologixOutput& out) {
@@ -356,7 +381,7 @@ void PrologixController::answer(const std::string& text, PrologixOutput& out) {
     out.toHost += "\r\n";
 }
 
-// The instrument's status byte, with MAV while its reply waits unread here.
+// The instrument's status byte, with MAV while its ready reply waits unread.
 void PrologixController::serialPoll(GpibAddress target, PrologixOutput& out) {
     if (!instrumentAt(target)) {
         out.events.push_back(
@@ -364,7 +389,7 @@ void PrologixController::serialPoll(GpibAddress target, PrologixOutput& out) {
         waitFor(settings_.readTimeoutMs / 1000.0);
         return;
     }
-    const int status = instrument_.statusByte() | (talker_.empty() ? 0 : 16);
+    const int status = instrument_.statusByte() | (talker_.empty() || answerNotReady() ? 0 : 16);
     answer(std::to_string(status), out);
 }
 
@@ -375,6 +400,7 @@ void PrologixController::deviceClear(PrologixOutput& out) {
     }
     talker_.clear();
     talkerEoi_ = false;
+    answerReadyAt_.reset();
     listener_.emplace(instrument_, connectionFaults_);
     out.events.push_back({"GPIB", "device clear: input and unread reply dropped"});
 }
@@ -391,7 +417,7 @@ void PrologixController::closeConnection(std::string why, PrologixOutput& out) {
     pending_.clear();
     line_.clear();
     busyUntil_.reset();
-    late_.clear();
+    waiting_.reset();
 }
 
 std::string PrologixController::help() const {

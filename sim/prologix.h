@@ -14,7 +14,9 @@
 //   end (a fault) goes without EOI as well;
 // - the instrument, addressed to talk with nothing to say, queues -420
 //   "Query UNTERMINATED"; sent a new message while a reply waits unread, it
-//   drops the reply and queues -410 "Query INTERRUPTED" (IEEE 488.2).
+//   drops the reply and queues -410 "Query INTERRUPTED" (IEEE 488.2);
+//   addressed to talk while its answer is not ready yet (the late-read
+//   fault), it holds off the handshake: no error, the read may time out.
 #pragma once
 
 #include "clock.h"
@@ -38,7 +40,7 @@ struct GpibAddress {
 // over the simulator's lifetime.
 struct PrologixFaults {
     long dropRead = 0;  // this read is lost: nothing is read, the reply waits
-    long lateRead = 0;  // the answer to this read comes 2 s past the read time-out
+    long lateRead = 0;  // the answer is ready only 2 s past this read's time-out
     long cutRead = 0;   // the connection dies halfway through this read's answer
     long reads = 0;
 };
@@ -83,6 +85,11 @@ public:
 
 private:
     enum class ReadEnd { Timeout, Eoi, Character };
+    struct Read {
+        ReadEnd end;
+        char character;
+        long count;
+    };
     struct Settings {
         bool controllerMode = true;
         GpibAddress address;
@@ -102,12 +109,17 @@ private:
     void sendData(std::string data, PrologixOutput& out);
     void deliver(std::string bytes, PrologixOutput& out);
     void read(ReadEnd end, char character, PrologixOutput& out);
+    void awaitAnswer(const Read& request, double timeout, PrologixOutput& out);
+    void talk(const Read& request, PrologixOutput& out);
     void answer(const std::string& text, PrologixOutput& out);
     void serialPoll(GpibAddress target, PrologixOutput& out);
     void deviceClear(PrologixOutput& out);
     void waitFor(double seconds);
     void closeConnection(std::string why, PrologixOutput& out);
     [[nodiscard]] bool busy() const;
+    [[nodiscard]] bool answerNotReady() const {
+        return answerReadyAt_ && clock_.seconds() < *answerReadyAt_;
+    }
     [[nodiscard]] bool instrumentAt(const GpibAddress& address) const {
         return address == options_.instrument;
     }
@@ -127,7 +139,8 @@ private:
     int plusPrefix_ = 0;               // leading unescaped '+' of line_
     bool escaped_ = false;
     std::optional<double> busyUntil_;
-    std::string late_;  // an answer held back by the late-read fault
+    std::optional<Read> waiting_;  // a read that ends when the answer is ready
+    std::optional<double> answerReadyAt_;  // the late-read fault's query runs until then
     bool closed_ = false;
 };
 

@@ -190,20 +190,53 @@ TEST_F(PrologixTest, ReadsThatFindNothingOrAnUnreadReplyLeaveTheIEEE4882Errors) 
 TEST_F(PrologixTest, ReadFaultsDropDelayOrCutTheAnswer) {
     faults.dropRead = 1;
     faults.lateRead = 2;
-    faults.cutRead = 4;
+    faults.cutRead = 5;
     controller.receive("*OPC?\n++read eoi\n");
     EXPECT_FALSE(controller.deadline()) << "a dropped read leaves the reply unread";
     EXPECT_EQ(controller.receive("++read eoi\n").toHost, "");
-    EXPECT_DOUBLE_EQ(*controller.deadline(), 0.5 + PrologixController::kLateBy);
-    clock.set(2.5);
-    EXPECT_EQ(controller.advance().toHost, "1\n");
-    EXPECT_EQ(send("*OPC?\n++read eoi\n"), "1\n");
+    EXPECT_DOUBLE_EQ(*controller.deadline(), 0.5) << "the late read times out as usual";
+    clock.set(0.5 + PrologixController::kLateBy);
+    EXPECT_EQ(controller.advance().toHost, "");
+    EXPECT_EQ(send("++read eoi\n*OPC?\n++read eoi\n"), "1\n1\n");
     const PrologixOutput cut = controller.receive("*IDN?\n++read eoi\n++ver\n");
     EXPECT_EQ(cut.toHost, kIdentity.substr(0, (kIdentity.size() + 1) / 2));
     EXPECT_TRUE(cut.close);
     EXPECT_EQ(controller.receive("++ver\n").toHost, "") << "nothing after the line is gone";
     controller.connect();
     EXPECT_EQ(controller.receive("++ver\n").toHost.substr(0, 8), "Prologix");
+}
+
+// The late answer's query runs past the read time-out: reads before it is
+// ready wait for it up to their own time-out and find no error meanwhile.
+TEST_F(PrologixTest, ReadsOfALateAnswerWaitForItWithoutAnError) {
+    struct Step {
+        double at;  // seconds after the late read
+        const char* input;
+    };
+    struct Case {
+        std::vector<Step> steps;
+        std::string host;
+    };
+    const Case cases[] = {
+        // Ready at 2.5: the read at 1.0 times out at 1.5, the one at 2.0 waits.
+        {{{0.0, "*OPC?\n++read eoi\n"}, {1.0, "++spoll\n++read eoi\n"}, {2.0, "++read eoi\n"}},
+         "0\r\n1\n"},
+        // The control's way: its re-sent read, past the first time-out.
+        {{{0.0, "++read_tmo_ms 3000\n*OPC?\n++read eoi\n"}, {3.5, "++read eoi\n"}}, "1\n"},
+        {{{0.0, "*OPC?\n++read eoi\n"}, {3.0, "++spoll\n++read eoi\n"}}, "16\r\n1\n"},
+    };
+    for (const Case& c : cases) {
+        host.clear();
+        send("++rst\n++clr\n");
+        faults.lateRead = faults.reads + 1;
+        const double start = clock.seconds() + 10;
+        for (const Step& step : c.steps) {
+            clock.set(start + step.at);
+            send(step.input);
+        }
+        EXPECT_EQ(host, c.host) << c.steps.front().input;
+        EXPECT_EQ(errors(), std::vector<int>{}) << c.steps.front().input;
+    }
 }
 
 TEST_F(PrologixTest, EndlessLineOrFloodWhileReadingClosesTheConnection) {
