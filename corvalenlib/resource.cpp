@@ -32,6 +32,9 @@ public:
 private:
     [[noreturn]] void fail(std::string_view problem, std::string_view form) const;
     void split(std::string_view body);
+    // Splits the whole text into fields and returns the first (the interface
+    // and board), leaving the rest in fields_.
+    std::string_view splitHead();
     int board(std::string_view digits, std::string_view form) const;
     int number(std::string_view field, int low, int high, std::string_view what,
                std::string_view form) const;
@@ -242,7 +245,7 @@ Resource ResourceParser::parseUsb(std::string_view boardDigits) {
     return address;
 }
 
-Resource ResourceParser::parse() {
+std::string_view ResourceParser::splitHead() {
     const auto text = trimBlanks(text_);
     if (text.empty()) fail("the resource is empty", "");
     split(text);
@@ -251,6 +254,11 @@ Resource ResourceParser::parse() {
     if (std::any_of(fields_.begin(), fields_.end(), [](std::string_view f) { return f.empty(); })) {
         fail("empty field", "");
     }
+    return head;
+}
+
+Resource ResourceParser::parse() {
+    const auto head = splitHead();
     if (lastFieldIs("INTFC")) {
         fail("an interface resource names a board or a controller, not an instrument",
              "an instrument resource such as GPIB0::9::INSTR");
@@ -264,14 +272,7 @@ Resource ResourceParser::parse() {
 }
 
 Interface ResourceParser::parseInterface() {
-    const auto text = trimBlanks(text_);
-    if (text.empty()) fail("the resource is empty", "");
-    split(text);
-    const auto head = fields_.front();
-    fields_.erase(fields_.begin());
-    if (std::any_of(fields_.begin(), fields_.end(), [](std::string_view f) { return f.empty(); })) {
-        fail("empty field", "");
-    }
+    const auto head = splitHead();
     if (!lastFieldIs("INTFC")) fail("not an interface resource", kInterfaceForm);
     fields_.pop_back();
     if (startsWithIgnoringCase(head, "PRLGX-ASRL")) {
