@@ -48,6 +48,13 @@ void installSignalHandlers() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Held back but while the front ends wait (see runFrontEnds), so that a
+    // stop that comes just before the wait ends it instead of being missed.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 }
 
 // Opens every front end asked for, prints where each listens, and serves
