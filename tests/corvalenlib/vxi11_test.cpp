@@ -213,7 +213,10 @@ private:
         const auto start = std::chrono::steady_clock::now();
         for (char c = 0; c != '\n';) {
             pollfd entry{output_, POLLIN, 0};
-            if (peers::millisecondsSince(start) > 10'000 || ::poll(&entry, 1, 1000) < 0 || ::read(output_, &c, 1) != 1) {
+            const bool late = peers::millisecondsSince(start) > 10'000;
+            const int ready = late ? -1 : ::poll(&entry, 1, 1000);
+            if (ready == 0) continue;  // never read before there is something: the pipe blocks
+            if (ready < 0 || ::read(output_, &c, 1) != 1) {
                 throw std::runtime_error("tq820-sim did not start: \"" + line + "\"");
             }
             line += c;
