@@ -200,8 +200,18 @@ public:
         }
     }
     ~Simulator() {
+        // A simulator that does not stop within 5 s is killed, so that the
+        // test ends and says so rather than waiting for ever.
         ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
+        for (int tries = 0; ::waitpid(pid_, nullptr, WNOHANG) == 0; ++tries) {
+            if (tries == 500) {
+                ADD_FAILURE() << "tq820-sim did not stop within 5 s of SIGTERM";
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+                break;
+            }
+            ::usleep(10'000);
+        }
         ::close(output_);
     }
     Simulator(const Simulator&) = delete;
