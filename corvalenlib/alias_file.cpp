@@ -95,7 +95,7 @@ void writeAtomically(const std::string& path, const std::string& text) {
 
 std::string aliasFilePath() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
-    // The base directory specification ignores a relative XDG_CONFIG_HOME.
+    // XDG base directories must be absolute: a relative XDG_CONFIG_HOME is ignored.
     if (config != nullptr && config[0] == '/') return std::string(config) + "/corvalen/aliases.conf";
     const char* home = std::getenv("HOME");
     if (home != nullptr && home[0] == '/') return std::string(home) + "/.config/corvalen/aliases.conf";
