@@ -18,6 +18,7 @@
 #include "corvalenlib/control.h"
 #include "corvalenlib/errors.h"
 #include "peers.h"
+#include "sim_process.h"
 
 namespace {
 
@@ -28,60 +29,22 @@ using CorvalenLib::TimeoutError;
 // tq820-sim with one Prologix front end; board() is what it announced.
 class Simulator {
 public:
-    Simulator(bool tcp, std::vector<std::string> words) {
-        words.insert(words.begin(), {TQ_SIM_PATH, tcp ? "--prologix-tcp" : "--prologix-pty"});
-        if (tcp) words.insert(words.begin() + 2, "127.0.0.1:0");
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            std::vector<char*> argv;
-            for (auto& word : words) argv.push_back(word.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        output_ = out[0];
-        const std::string line = readLine();  // "PRLGX-TCP 127.0.0.1:PORT" or "PRLGX-PTY /dev/pts/N"
+    Simulator(bool tcp, std::vector<std::string> words) : process_(wordsFor(tcp, std::move(words))) {
+        const std::string line = process_.readLine();  // "PRLGX-TCP 127.0.0.1:PORT" or "PRLGX-PTY /dev/pts/N"
         const std::string where = line.substr(line.find(' ') + 1, line.size() - line.find(' ') - 2);
         board_ = tcp ? "PRLGX-TCPIP::127.0.0.1::" + where.substr(where.rfind(':') + 1) + "::INTFC"
                      : "PRLGX-ASRL" + where + "::INTFC";
     }
-    ~Simulator() {
-        ::kill(pid_, SIGTERM);
-        for (int tries = 0; ::waitpid(pid_, nullptr, WNOHANG) == 0; ++tries) {
-            if (tries == 500) {
-                ADD_FAILURE() << "tq820-sim did not stop within 5 s of SIGTERM";
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-                break;
-            }
-            ::usleep(10'000);
-        }
-        ::close(output_);
-    }
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
     [[nodiscard]] const std::string& board() const { return board_; }
 
 private:
-    std::string readLine() {
-        std::string line;
-        const auto start = std::chrono::steady_clock::now();
-        for (char c = 0; c != '\n';) {
-            pollfd entry{output_, POLLIN, 0};
-            const int ready = peers::millisecondsSince(start) > 10'000 ? -1 : ::poll(&entry, 1, 1000);
-            if (ready == 0) continue;  // never read before there is something: the pipe blocks
-            if (ready < 0 || ::read(output_, &c, 1) != 1) throw std::runtime_error("tq820-sim did not start: " + line);
-            line += c;
-        }
-        return line;
+    static std::vector<std::string> wordsFor(bool tcp, std::vector<std::string> words) {
+        words.insert(words.begin(), tcp ? "--prologix-tcp" : "--prologix-pty");
+        if (tcp) words.insert(words.begin() + 1, "127.0.0.1:0");
+        return words;
     }
 
-    pid_t pid_ = -1;
-    int output_ = -1;
+    peers::SimProcess process_;
     std::string board_;
 };
 

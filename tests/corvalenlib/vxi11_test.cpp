@@ -22,6 +22,7 @@
 #include "corvalenlib/errors.h"
 #include "corvalenlib/rpc_stream.h"
 #include "peers.h"
+#include "sim_process.h"
 
 namespace {
 
@@ -175,67 +176,24 @@ constexpr const char* kNoError = "+0,\"No error\"\n";
 // tq820-sim serving VXI-11 on a free port of 127.0.0.1, with its options.
 class Simulator {
 public:
-    explicit Simulator(const std::vector<std::string>& options) {
-        std::vector<std::string> words{TQ_SIM_PATH, "--vxi11", "127.0.0.1:0"};
-        words.insert(words.end(), options.begin(), options.end());
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            std::vector<char*> argv;
-            for (auto& word : words) argv.push_back(word.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        output_ = out[0];
+    explicit Simulator(const std::vector<std::string>& options) : process_(wordsFor(options)) {
         const bool portmapper = std::find(options.begin(), options.end(), "--portmapper") != options.end();
         // One start-up line per served address; wait for those we need.
         for (bool vxi = false, mapper = !portmapper; !(vxi && mapper);) {
-            const std::string line = readLine();
+            const std::string line = process_.readLine();
             vxi = vxi || line.starts_with("VXI11 ");
             mapper = mapper || line.starts_with("PORTMAPPER ");
         }
     }
-    ~Simulator() {
-        // A simulator that does not stop within 5 s is killed, so that the
-        // test ends and says so rather than waiting for ever.
-        ::kill(pid_, SIGTERM);
-        for (int tries = 0; ::waitpid(pid_, nullptr, WNOHANG) == 0; ++tries) {
-            if (tries == 500) {
-                ADD_FAILURE() << "tq820-sim did not stop within 5 s of SIGTERM";
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-                break;
-            }
-            ::usleep(10'000);
-        }
-        ::close(output_);
-    }
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
 
 private:
-    std::string readLine() {
-        std::string line;
-        const auto start = std::chrono::steady_clock::now();
-        for (char c = 0; c != '\n';) {
-            pollfd entry{output_, POLLIN, 0};
-            const bool late = peers::millisecondsSince(start) > 10'000;
-            const int ready = late ? -1 : ::poll(&entry, 1, 1000);
-            if (ready == 0) continue;  // never read before there is something: the pipe blocks
-            if (ready < 0 || ::read(output_, &c, 1) != 1) {
-                throw std::runtime_error("tq820-sim did not start: \"" + line + "\"");
-            }
-            line += c;
-        }
-        return line;
+    static std::vector<std::string> wordsFor(const std::vector<std::string>& options) {
+        std::vector<std::string> words{"--vxi11", "127.0.0.1:0"};
+        words.insert(words.end(), options.begin(), options.end());
+        return words;
     }
 
-    pid_t pid_ = -1;
-    int output_ = -1;
+    peers::SimProcess process_;
 };
 
 std::string resource(const std::string& device) { return "TCPIP::127.0.0.1::" + device + "::INSTR"; }
