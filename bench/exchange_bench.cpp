@@ -12,7 +12,7 @@
 
 #include "bench_registry.h"
 #include "bench_support.h"
-#include "corvalenlib/control.h"
+#include "corvalenlib/widgets/control.h"
 
 namespace tq::bench {
 namespace {

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "corvalenlib/find_panel.h"
-#include "corvalenlib/select_io_dialog.h"
+#include "corvalenlib/widgets/find_panel.h"
+#include "corvalenlib/widgets/select_io_dialog.h"
 
 namespace {
 

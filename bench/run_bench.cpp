@@ -15,7 +15,7 @@
 
 #include "bench_registry.h"
 #include "bench_support.h"
-#include "corvalenlib/control.h"
+#include "corvalenlib/widgets/control.h"
 #include "window/corvalen_exmpl.h"
 #include "window/platform.h"
 

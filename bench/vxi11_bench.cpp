@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "corvalenlib/control.h"
-#include "corvalenlib/rpc_stream.h"
+#include "corvalenlib/widgets/control.h"
+#include "corvalenlib/transports/rpc_stream.h"
 #include "vxi11/vxi11.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "corvalenlib/aliases.h"
+#include "corvalenlib/core/aliases.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <string>
 
-#include "corvalenlib/prologix_session.h"
+#include "corvalenlib/transports/prologix_session.h"
 #include "fuzz/fuzz_check.h"
-#include "io/corvalen.h"
+#include "corvalenlib/core/errors.h"
 
 namespace {
 

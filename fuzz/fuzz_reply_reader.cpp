@@ -30,9 +30,9 @@
 #include <memory>
 #include <string>
 
-#include "corvalenlib/errors.h"
-#include "corvalenlib/fd_channel.h"
-#include "corvalenlib/session.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/fd_channel.h"
+#include "corvalenlib/transports/session.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <string>
 #include <variant>
 
-#include "corvalenlib/aliases.h"
-#include "corvalenlib/resource.h"
+#include "corvalenlib/core/aliases.h"
+#include "corvalenlib/core/resource.h"
 #include "fuzz/fuzz_check.h"
-#include "io/corvalen.h"
+#include "corvalenlib/core/errors.h"
 
 namespace {
 

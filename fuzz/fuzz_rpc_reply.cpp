@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "corvalenlib/rpc_stream.h"
-#include "corvalenlib/vxi11_session.h"
+#include "corvalenlib/transports/rpc_stream.h"
+#include "corvalenlib/transports/vxi11_session.h"
 #include "fuzz/fuzz_check.h"
 #include "vxi11/vxi11.h"
 

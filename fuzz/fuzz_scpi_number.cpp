@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "corvalenlib/scpi_number.h"
+#include "corvalenlib/core/scpi_number.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

@@ -34,10 +34,10 @@
 #include <utility>
 #include <vector>
 
-#include "corvalenlib/errors.h"
-#include "corvalenlib/fd_channel.h"
-#include "corvalenlib/prologix_session.h"
-#include "corvalenlib/vxi11_session.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/fd_channel.h"
+#include "corvalenlib/transports/prologix_session.h"
+#include "corvalenlib/transports/vxi11_session.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

@@ -7,18 +7,16 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
+
+#include <corvalen/errors.h>
 
 namespace CorvalenLib {
 
 // Every failure of the control (no instrument at the address, a time-out, a
 // reply that cannot be converted, a broken connection) is raised as an
 // IoError. Its text says what failed, where and why.
-class IoError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using corvalen::IoError;
 
 // The target kind that takes part in arithmetic as it stands: it keeps the
 // reply's value whole, fraction included.

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "corvalenlib/control.h"
+#include "corvalenlib/widgets/control.h"
 #include "window/corvalen_exmpl.h"
 #include "window/platform.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/alias_file.h"
+#include "corvalenlib/core/alias_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,9 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ostream>
 
-#include "io/corvalen.h"
+#include "corvalenlib/core/errors.h"
 
 namespace CorvalenLib {
 namespace {
@@ -48,11 +47,11 @@ ReadResult readText(const std::string& path, std::size_t limit, std::string& tex
     return ReadResult::Read;
 }
 
-void report(std::ostream& problems, const std::string& where, const std::vector<AliasProblem>& found,
+void report(std::vector<std::string>& problems, const std::string& where, const std::vector<AliasProblem>& found,
             bool byLine) {
     for (const auto& problem : found) {
-        problems << "corvalen-io: " << where << (byLine ? ":" : ": entry ") << problem.line << ": " << problem.text
-                 << "; skipped\n";
+        problems.push_back(where + (byLine ? ":" : ": entry ") + std::to_string(problem.line) + ": " + problem.text +
+                           "; skipped");
     }
 }
 
@@ -102,33 +101,34 @@ std::string aliasFilePath() {
     return {};
 }
 
-std::vector<Alias> loadAliases(std::ostream& problems) {
+LoadedAliases loadAliases() {
+    LoadedAliases loaded;
     std::vector<AliasProblem> found;
-    std::vector<Alias> aliases;
     if (const char* variable = std::getenv("CORVALEN_IO_ALIASES")) {
-        aliases = parseAliasVariable(variable, found);
-        report(problems, "CORVALEN_IO_ALIASES", found, false);
+        loaded.aliases = parseAliasVariable(variable, found);
+        report(loaded.problems, "CORVALEN_IO_ALIASES", found, false);
     }
     const auto path = aliasFilePath();
-    if (path.empty()) return aliases;
+    if (path.empty()) return loaded;
     std::string text;
     std::string cause;
     switch (readText(path, kMaxAliasFile, text, cause)) {
-        case ReadResult::Missing: return aliases;
+        case ReadResult::Missing: return loaded;
         case ReadResult::Failed:
-            problems << "corvalen-io: cannot read " << path << ": " << cause << "; its aliases are not used\n";
-            return aliases;
+            loaded.problems.push_back("cannot read " + path + ": " + cause + "; its aliases are not used");
+            return loaded;
         case ReadResult::Read: break;
     }
     if (text.size() > kMaxAliasFile) {
-        problems << "corvalen-io: " << path << " is larger than 1 MiB; its aliases are not used\n";
-        return aliases;
+        loaded.problems.push_back(path + " is larger than 1 MiB; its aliases are not used");
+        return loaded;
     }
     found.clear();
     auto fromFile = parseAliasFile(text, path, found);
-    report(problems, path, found, true);
-    aliases.insert(aliases.end(), std::make_move_iterator(fromFile.begin()), std::make_move_iterator(fromFile.end()));
-    return aliases;
+    report(loaded.problems, path, found, true);
+    loaded.aliases.insert(loaded.aliases.end(), std::make_move_iterator(fromFile.begin()),
+                          std::make_move_iterator(fromFile.end()));
+    return loaded;
 }
 
 void saveBoardBinding(int board, const std::string& controller) {

@@ -7,11 +7,10 @@
 #pragma once
 
 #include <cstddef>
-#include <iosfwd>
 #include <string>
 #include <vector>
 
-#include "corvalenlib/aliases.h"
+#include "corvalenlib/core/aliases.h"
 
 namespace CorvalenLib {
 
@@ -20,10 +19,16 @@ inline constexpr std::size_t kMaxAliasFile = 1024 * 1024;
 // The aliases file's path; empty when neither XDG_CONFIG_HOME nor HOME is set.
 [[nodiscard]] std::string aliasFilePath();
 
+struct LoadedAliases {
+    std::vector<Alias> aliases;
+    // One line each, naming file and line: "<file>:3: <what is wrong>; skipped".
+    std::vector<std::string> problems;
+};
+
 // The aliases in force. A missing file holds none; an unreadable or
-// over-long file and each malformed line or entry are reported on problems
-// (one line each, naming file and line) and skipped.
-[[nodiscard]] std::vector<Alias> loadAliases(std::ostream& problems);
+// over-long file and each malformed line or entry are skipped and named
+// among the problems, for the caller to show where its user looks.
+[[nodiscard]] LoadedAliases loadAliases();
 
 // Binds board to controller in the aliases file (an empty controller
 // removes the binding), keeping its other lines and comments. Written to a

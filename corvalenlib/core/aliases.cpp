@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/aliases.h"
+#include "corvalenlib/core/aliases.h"
 
 #include <algorithm>
 #include <variant>
 
-#include "corvalenlib/resource.h"
-#include "io/corvalen.h"
+#include "corvalenlib/core/resource.h"
+#include "corvalenlib/core/errors.h"
 
 namespace CorvalenLib {
 namespace {

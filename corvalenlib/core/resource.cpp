@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/resource.h"
+#include "corvalenlib/core/resource.h"
 
 #include <algorithm>
 #include <charconv>
 #include <vector>
 
-#include "io/corvalen.h"
+#include "corvalenlib/core/errors.h"
 
 namespace CorvalenLib {
 namespace {
@@ -370,6 +370,16 @@ std::string interfaceTypeOf(const Resource& resource) {
         std::string operator()(const UsbAddress&) const { return "USB"; }
     };
     return std::visit(Typer{}, resource);
+}
+
+std::string serialResourceFor(const std::string& port) {
+    const std::string path = port.starts_with('/') ? port : "/dev/" + port;
+    constexpr std::string_view kBuiltIn = "/dev/ttyS";
+    const auto digits = std::string_view(path).substr(std::min(path.size(), kBuiltIn.size()));
+    const bool builtIn = path.starts_with(kBuiltIn) && !digits.empty() && digits.size() <= 3 &&
+                         digits.find_first_not_of("0123456789") == std::string_view::npos;
+    if (builtIn) return "ASRL" + std::to_string(std::stoi(std::string(digits)) + 1) + "::INSTR";
+    return "ASRL" + path + "::INSTR";
 }
 
 }  // namespace CorvalenLib

@@ -90,6 +90,10 @@ struct VxiGateway {
     bool operator==(const VxiGateway&) const = default;
 };
 
+// The resource string for a serial device path: ASRLn::INSTR for /dev/ttyS(n-1),
+// ASRL<path>::INSTR otherwise; a bare name such as ttyUSB0 is taken in /dev.
+[[nodiscard]] std::string serialResourceFor(const std::string& port);
+
 using Interface = std::variant<GpibBoard, PrologixController, VxiGateway>;
 
 inline constexpr std::uint16_t kPrologixPort = 1234;

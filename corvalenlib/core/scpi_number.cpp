@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/scpi_number.h"
+#include "corvalenlib/core/scpi_number.h"
 
 #include <charconv>
 #include <cmath>

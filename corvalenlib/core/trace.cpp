@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/trace.h"
+#include "corvalenlib/core/trace.h"
 
 #include <unistd.h>
 

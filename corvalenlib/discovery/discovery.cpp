@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/discovery.h"
+#include "corvalenlib/discovery/discovery.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/finder.h"
+#include "corvalenlib/discovery/finder.h"
 
 #include <atomic>
 #include <functional>
@@ -7,10 +7,10 @@
 #include <set>
 #include <thread>
 
-#include "corvalenlib/discovery.h"
-#include "corvalenlib/identify.h"
-#include "corvalenlib/mdns_browse.h"
-#include "corvalenlib/select_io_dialog.h"
+#include "corvalenlib/discovery/discovery.h"
+#include "corvalenlib/discovery/identify.h"
+#include "corvalenlib/discovery/mdns_browse.h"
+#include "corvalenlib/core/resource.h"
 
 namespace CorvalenLib {
 namespace {

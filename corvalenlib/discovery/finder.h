@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "corvalenlib/serial_settings.h"
-#include "corvalenlib/session.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/session.h"
 
 namespace CorvalenLib {
 

@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/identify.h"
+#include "corvalenlib/discovery/identify.h"
 
 #include <functional>
-#include <ostream>
 
-#include "corvalenlib/alias_file.h"
-#include "corvalenlib/board_binding.h"
-#include "corvalenlib/errors.h"
-#include "io/corvalen.h"
+#include "corvalenlib/core/alias_file.h"
+#include "corvalenlib/transports/open.h"
+#include "corvalenlib/core/errors.h"
 
 namespace CorvalenLib {
 namespace {
@@ -70,16 +68,10 @@ Identity identifyResolved(const Resource& resource, const IoLimits& limits, cons
 // the control's to report, at Run.
 Identity identify(const std::string& resource, const IoLimits& limits, const SerialSettings& serial) {
     return ask([&](Identity& identity) {
-        std::ostream nowhere(nullptr);
-        const auto aliases = loadAliases(nowhere);
-        std::string target = resource;
-        if (const Alias* alias = findAlias(aliases, resource)) {
-            target = alias->resource;
-            identity.route = " (alias of " + target + ")";
-        }
-        std::string bound;
-        auto session = makeBoundSession(parseResource(target), aliases, limits, serial, bound);
-        identity.route += bound;
+        Route route;
+        auto session = resolveSession(resource, loadAliases().aliases, limits, serial, route);
+        if (!route.alias.empty()) identity.route = " (alias of " + route.alias + ")";
+        identity.route += route.boardNote();
         return session;
     });
 }

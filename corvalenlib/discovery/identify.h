@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "corvalenlib/resource.h"
-#include "corvalenlib/serial_settings.h"
-#include "corvalenlib/session.h"
+#include "corvalenlib/core/resource.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/session.h"
 
 namespace CorvalenLib {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/mdns_browse.h"
+#include "corvalenlib/discovery/mdns_browse.h"
 
 #include <avahi-client/client.h>
 #include <avahi-client/lookup.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/fd_channel.h"
+#include "corvalenlib/transports/fd_channel.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "corvalenlib/errors.h"
-#include "corvalenlib/session.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/session.h"
 
 namespace CorvalenLib {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "corvalenlib/reply_buffer.h"
+#include "corvalenlib/transports/reply_buffer.h"
 
 namespace CorvalenLib {
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/gpib_session.h"
+#include "corvalenlib/transports/gpib_session.h"
 
 #include <dlfcn.h>
 
 #include <algorithm>
 #include <array>
 
-#include "corvalenlib/errors.h"
+#include "corvalenlib/core/errors.h"
 
 namespace CorvalenLib {
 namespace {

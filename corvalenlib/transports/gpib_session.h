@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "corvalenlib/reply_buffer.h"
-#include "corvalenlib/session.h"
+#include "corvalenlib/transports/reply_buffer.h"
+#include "corvalenlib/transports/session.h"
 
 namespace CorvalenLib {
 

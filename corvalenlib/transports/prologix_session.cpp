@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/prologix_session.h"
+#include "corvalenlib/transports/prologix_session.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "corvalenlib/errors.h"
-#include "corvalenlib/serial_session.h"
-#include "corvalenlib/socket_session.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/serial_session.h"
+#include "corvalenlib/transports/socket_session.h"
 
 namespace CorvalenLib {
 namespace {

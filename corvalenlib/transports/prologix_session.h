@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "corvalenlib/fd_channel.h"
-#include "corvalenlib/session.h"
+#include "corvalenlib/transports/fd_channel.h"
+#include "corvalenlib/transports/session.h"
 
 namespace CorvalenLib {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/reply_buffer.h"
+#include "corvalenlib/transports/reply_buffer.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/rpc_channel.h"
+#include "corvalenlib/transports/rpc_channel.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -14,8 +14,8 @@
 #include <cstring>
 #include <utility>
 
-#include "corvalenlib/errors.h"
-#include "corvalenlib/session.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/session.h"
 
 namespace CorvalenLib {
 namespace {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "corvalenlib/rpc_stream.h"
+#include "corvalenlib/transports/rpc_stream.h"
 
 namespace CorvalenLib {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/rpc_stream.h"
+#include "corvalenlib/transports/rpc_stream.h"
 
 #include <algorithm>
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "io/corvalen.h"
+#include "corvalenlib/core/errors.h"
 
 namespace CorvalenLib::rpc {
 

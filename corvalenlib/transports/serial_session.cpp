@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/serial_session.h"
+#include "corvalenlib/transports/serial_session.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <utility>
 
-#include "io/corvalen.h"
+#include "corvalenlib/core/errors.h"
 
 namespace CorvalenLib {
 namespace {

@@ -3,8 +3,8 @@
 // code serves USB-serial adapters, built-in ports and pseudo-terminals.
 #pragma once
 
-#include "corvalenlib/fd_channel.h"
-#include "corvalenlib/session.h"
+#include "corvalenlib/transports/fd_channel.h"
+#include "corvalenlib/transports/session.h"
 
 struct termios;
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/session.h"
+#include "corvalenlib/transports/session.h"
 
-#include "corvalenlib/gpib_session.h"
-#include "corvalenlib/serial_session.h"
-#include "corvalenlib/socket_session.h"
-#include "corvalenlib/vxi11_session.h"
-#include "io/corvalen.h"
+#include "corvalenlib/transports/gpib_session.h"
+#include "corvalenlib/transports/serial_session.h"
+#include "corvalenlib/transports/socket_session.h"
+#include "corvalenlib/transports/vxi11_session.h"
+#include "corvalenlib/core/errors.h"
 
 namespace CorvalenLib {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "corvalenlib/resource.h"
-#include "corvalenlib/serial_settings.h"
+#include "corvalenlib/core/resource.h"
+#include "corvalenlib/core/errors.h"
 
 namespace CorvalenLib {
 

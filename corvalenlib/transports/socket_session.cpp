@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/socket_session.h"
+#include "corvalenlib/transports/socket_session.h"
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -13,7 +13,7 @@
 #include <memory>
 #include <utility>
 
-#include "corvalenlib/errors.h"
+#include "corvalenlib/core/errors.h"
 
 namespace CorvalenLib {
 namespace {

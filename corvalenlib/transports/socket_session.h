@@ -2,8 +2,8 @@
 // Raw SCPI over a TCP port (TCPIP::host::port::SOCKET).
 #pragma once
 
-#include "corvalenlib/fd_channel.h"
-#include "corvalenlib/session.h"
+#include "corvalenlib/transports/fd_channel.h"
+#include "corvalenlib/transports/session.h"
 
 namespace CorvalenLib {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/vxi11_session.h"
+#include "corvalenlib/transports/vxi11_session.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <array>
 #include <utility>
 
-#include "corvalenlib/errors.h"
+#include "corvalenlib/core/errors.h"
 #include "vxi11/vxi11.h"
 
 namespace CorvalenLib {

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "corvalenlib/rpc_channel.h"
-#include "corvalenlib/session.h"
+#include "corvalenlib/transports/rpc_channel.h"
+#include "corvalenlib/transports/session.h"
 
 namespace CorvalenLib {
 

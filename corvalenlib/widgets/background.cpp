@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/background.h"
+#include "corvalenlib/widgets/background.h"
 
 #include <QRunnable>
 #include <QThreadPool>

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/control.h"
+#include "corvalenlib/widgets/control.h"
 
 #include <iostream>
 
-#include "corvalenlib/alias_file.h"
-#include "corvalenlib/board_binding.h"
-#include "corvalenlib/errors.h"
-#include "corvalenlib/scpi_number.h"
-#include "corvalenlib/select_io_dialog.h"
+#include "corvalenlib/core/alias_file.h"
+#include "corvalenlib/transports/open.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/core/scpi_number.h"
+#include "corvalenlib/widgets/select_io_dialog.h"
 
 namespace CorvalenLib {
 namespace {
@@ -17,6 +17,13 @@ constexpr std::size_t kShownReply = 80;
 std::string quotedReply(std::string_view reply) {
     const bool cut = reply.size() > kShownReply;
     return "\"" + escapeBytes(reply.substr(0, kShownReply)) + (cut ? "...\"" : "\"");
+}
+
+// "GPIB0::9::INSTR (alias bench) (board GPIB0 bound to ...)", as errors and the trace name it.
+std::string nameOf(const std::string& resource, const Route& route) {
+    std::string name = route.canonical;
+    if (!route.alias.empty()) name += " (alias " + resource + ")";
+    return name + route.boardNote();
 }
 
 }  // namespace
@@ -62,25 +69,17 @@ Session& Control::openSession(std::string_view operation) {
 
 void Control::OpenIO(const std::string& resource) {
     CloseIO();
-    std::string target = resource;
+    // Read at every open, so that a binding saved in the dialog holds from
+    // the next open on; its problems show where the operator started us.
+    const auto loaded = loadAliases();
+    for (const auto& problem : loaded.problems) std::cerr << "corvalen-io: " << problem << '\n';
+    Route route;
     try {
-        // Read at every open, so that a binding saved in the dialog holds
-        // from the next open on. A resource alias wins over a board binding.
-        const auto aliases = loadAliases(std::cerr);
-        if (const Alias* alias = findAlias(aliases, resource)) target = alias->resource;
-        const Resource parsed = parseResource(target);
-        name_ = canonicalName(parsed);
-        if (target != resource) name_ += " (alias " + resource + ")";
-        std::string bound;
-        auto session = makeBoundSession(parsed, aliases, limits_, serial_, bound);
-        name_ += bound;
-        session->open();
-        session_ = std::move(session);
+        session_ = CorvalenLib::openSession(resource, loaded.aliases, limits_, serial_, route);
     } catch (const IoError& error) {
-        const std::string where = name_.empty() ? resource : name_;
-        name_.clear();
-        fail(where, "OpenIO", error);
+        fail(route.canonical.empty() ? resource : nameOf(resource, route), "OpenIO", error);
     }
+    name_ = nameOf(resource, route);
     trace_.event(name_, "OPEN", session_->interfaceType());
 }
 

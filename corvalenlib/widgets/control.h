@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "corvalenlib/serial_settings.h"
-#include "corvalenlib/session.h"
-#include "corvalenlib/trace.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/session.h"
+#include "corvalenlib/core/trace.h"
 #include "io/corvalen.h"
 
 class QWidget;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/find_panel.h"
+#include "corvalenlib/widgets/find_panel.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -14,8 +14,8 @@
 #include <mutex>
 #include <set>
 
-#include "corvalenlib/background.h"
-#include "corvalenlib/resource.h"
+#include "corvalenlib/widgets/background.h"
+#include "corvalenlib/core/resource.h"
 #include "io/corvalen.h"
 
 namespace CorvalenLib {

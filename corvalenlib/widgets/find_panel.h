@@ -10,8 +10,8 @@
 #include <memory>
 #include <optional>
 
-#include "corvalenlib/finder.h"
-#include "corvalenlib/identify.h"
+#include "corvalenlib/discovery/finder.h"
+#include "corvalenlib/discovery/identify.h"
 
 class QCheckBox;
 class QLabel;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/gpib_binding_panel.h"
+#include "corvalenlib/widgets/gpib_binding_panel.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -13,9 +13,9 @@
 #include <sstream>
 #include <variant>
 
-#include "corvalenlib/alias_file.h"
-#include "corvalenlib/resource.h"
-#include "corvalenlib/select_io_dialog.h"
+#include "corvalenlib/core/alias_file.h"
+#include "corvalenlib/core/resource.h"
+#include "corvalenlib/widgets/select_io_dialog.h"
 #include "io/corvalen.h"
 
 namespace CorvalenLib {
@@ -132,8 +132,7 @@ void GpibBindingPanel::setBoard(int board) {
 }
 
 void GpibBindingPanel::showBinding() {
-    std::ostringstream ignored;  // malformed lines are the open's to report
-    const auto aliases = loadAliases(ignored);
+    const auto aliases = loadAliases().aliases;
     const Alias* binding = findBoardBinding(aliases, board_);
     const auto board = QStringLiteral("GPIB%1").arg(board_);
     if (binding == nullptr) {
@@ -181,10 +180,9 @@ bool GpibBindingPanel::save() {
     }
     status_->setText(tr("Saved in %1.").arg(QString::fromStdString(aliasFilePath())));
     showBinding();
-    std::vector<AliasProblem> problems;
-    const char* variable = std::getenv("CORVALEN_IO_ALIASES");
-    const auto fromVariable = parseAliasVariable(variable != nullptr ? variable : "", problems);
-    if (findBoardBinding(fromVariable, board_) != nullptr) {
+    // The variable's entries come first, so a binding of its own is the one found.
+    const Alias* binding = findBoardBinding(loadAliases().aliases, board_);
+    if (binding != nullptr && binding->origin == "CORVALEN_IO_ALIASES") {
         status_->setText(status_->text() + tr(" CORVALEN_IO_ALIASES binds this board too, and wins over the file."));
     }
     return true;

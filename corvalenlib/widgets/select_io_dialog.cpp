@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "corvalenlib/select_io_dialog.h"
+#include "corvalenlib/widgets/select_io_dialog.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -12,9 +12,9 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include "corvalenlib/find_panel.h"
-#include "corvalenlib/gpib_binding_panel.h"
-#include "corvalenlib/resource.h"
+#include "corvalenlib/widgets/find_panel.h"
+#include "corvalenlib/widgets/gpib_binding_panel.h"
+#include "corvalenlib/core/resource.h"
 #include "io/corvalen.h"
 
 namespace CorvalenLib {
@@ -35,16 +35,6 @@ Value dataOf(const QComboBox* box) {
 }
 
 }  // namespace
-
-std::string serialResourceFor(const std::string& port) {
-    const std::string path = port.starts_with('/') ? port : "/dev/" + port;
-    constexpr std::string_view kBuiltIn = "/dev/ttyS";
-    const auto digits = std::string_view(path).substr(std::min(path.size(), kBuiltIn.size()));
-    const bool builtIn = path.starts_with(kBuiltIn) && !digits.empty() && digits.size() <= 3 &&
-                         digits.find_first_not_of("0123456789") == std::string_view::npos;
-    if (builtIn) return "ASRL" + std::to_string(std::stoi(std::string(digits)) + 1) + "::INSTR";
-    return "ASRL" + path + "::INSTR";
-}
 
 SelectIoDialog::SelectIoDialog(QWidget* parent)
     : QDialog(parent), interface_(new QComboBox), pages_(new QStackedWidget), resource_(new QLineEdit),

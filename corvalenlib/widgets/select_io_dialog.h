@@ -7,9 +7,9 @@
 #include <QDialog>
 #include <string>
 
-#include "corvalenlib/finder.h"
-#include "corvalenlib/serial_settings.h"
-#include "corvalenlib/session.h"
+#include "corvalenlib/discovery/finder.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/session.h"
 
 class QComboBox;
 class QLabel;
@@ -103,9 +103,5 @@ private:
     IoLimits probeLimits_;
     bool filling_ = false;  // fields are being filled from the resource string
 };
-
-// The resource string for a serial device path: ASRLn::INSTR for /dev/ttyS(n-1),
-// ASRL<path>::INSTR otherwise; a bare name such as ttyUSB0 is taken in /dev.
-[[nodiscard]] std::string serialResourceFor(const std::string& port);
 
 }  // namespace CorvalenLib

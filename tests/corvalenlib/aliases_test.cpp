@@ -2,8 +2,8 @@
 // Aliases as CORVALEN_IO_ALIASES spells them.
 #include <gtest/gtest.h>
 
-#include "corvalenlib/aliases.h"
-#include "io/corvalen.h"
+#include "corvalenlib/core/aliases.h"
+#include "corvalenlib/core/errors.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ TEST(Aliases, RefusesAnEntryWithoutAliasAndResource) {
 #include <sstream>
 
 #include "config_dir.h"
-#include "corvalenlib/alias_file.h"
+#include "corvalenlib/core/alias_file.h"
 
 namespace {
 
@@ -62,11 +62,12 @@ TEST_P(AliasFile, GivesTheVariablesEntriesFirstThenTheFilesAndReportsWhatItSkips
         config.write(row.file);
     }
     if (row.variable != nullptr) ::setenv("CORVALEN_IO_ALIASES", row.variable, 1);
-    std::ostringstream problems;
-    const auto aliases = CorvalenLib::loadAliases(problems);
+    const auto loaded = CorvalenLib::loadAliases();
     ::unsetenv("CORVALEN_IO_ALIASES");
     std::vector<std::pair<std::string, std::string>> found;
-    for (const auto& alias : aliases) found.emplace_back(alias.name, alias.resource);
+    for (const auto& alias : loaded.aliases) found.emplace_back(alias.name, alias.resource);
+    std::ostringstream problems;  // as the control prints them at Run
+    for (const auto& problem : loaded.problems) problems << "corvalen-io: " << problem << '\n';
     EXPECT_EQ(found, row.aliases);
     auto expected = row.problems;
     for (auto at = expected.find("{F}"); at != std::string::npos; at = expected.find("{F}")) {

@@ -6,8 +6,8 @@
 #include <QApplication>
 #include <QTimer>
 
-#include "corvalenlib/control.h"
-#include "corvalenlib/select_io_dialog.h"
+#include "corvalenlib/widgets/control.h"
+#include "corvalenlib/widgets/select_io_dialog.h"
 
 // Under LeakSanitizer: fontconfig, loaded by Qt for the dialog's fonts, keeps
 // a cache it never frees. Not ours to fix; everything else is still checked.
@@ -153,7 +153,7 @@ TEST_F(Dialog, CancelLeavesTheControlsAddressAsItWas) {
 
 // The GPIB page's board binding, saved to the aliases file.
 #include "config_dir.h"
-#include "corvalenlib/gpib_binding_panel.h"
+#include "corvalenlib/widgets/gpib_binding_panel.h"
 
 namespace {
 

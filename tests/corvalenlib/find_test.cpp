@@ -14,10 +14,10 @@
 #include <map>
 #include <thread>
 
-#include "corvalenlib/discovery.h"
-#include "corvalenlib/find_panel.h"
-#include "corvalenlib/gpib_binding_panel.h"
-#include "corvalenlib/select_io_dialog.h"
+#include "corvalenlib/discovery/discovery.h"
+#include "corvalenlib/widgets/find_panel.h"
+#include "corvalenlib/widgets/gpib_binding_panel.h"
+#include "corvalenlib/widgets/select_io_dialog.h"
 #include "peers.h"
 
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

@@ -6,9 +6,9 @@
 
 #include <cstdlib>
 
-#include "corvalenlib/control.h"
-#include "corvalenlib/errors.h"
-#include "corvalenlib/gpib_session.h"
+#include "corvalenlib/widgets/control.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/gpib_session.h"
 #include "peers.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <limits>
 
-#include "corvalenlib/reply_buffer.h"
-#include "corvalenlib/scpi_number.h"
+#include "corvalenlib/transports/reply_buffer.h"
+#include "corvalenlib/core/scpi_number.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "config_dir.h"
-#include "corvalenlib/control.h"
-#include "corvalenlib/errors.h"
+#include "corvalenlib/widgets/control.h"
+#include "corvalenlib/core/errors.h"
 #include "peers.h"
 
 namespace {

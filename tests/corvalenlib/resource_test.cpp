@@ -3,8 +3,8 @@
 // and what is refused, with an error that names the text and the form.
 #include <gtest/gtest.h>
 
-#include "corvalenlib/resource.h"
-#include "io/corvalen.h"
+#include "corvalenlib/core/resource.h"
+#include "corvalenlib/core/errors.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <thread>
 
-#include "corvalenlib/control.h"
-#include "corvalenlib/errors.h"
-#include "corvalenlib/serial_session.h"
+#include "corvalenlib/widgets/control.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/serial_session.h"
 #include "peers.h"
 
 namespace {

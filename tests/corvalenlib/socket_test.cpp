@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "corvalenlib/control.h"
-#include "corvalenlib/errors.h"
+#include "corvalenlib/widgets/control.h"
+#include "corvalenlib/core/errors.h"
 #include "peers.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "corvalenlib/control.h"
-#include "corvalenlib/errors.h"
-#include "corvalenlib/rpc_stream.h"
+#include "corvalenlib/widgets/control.h"
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/rpc_stream.h"
 #include "peers.h"
 #include "sim_process.h"
 

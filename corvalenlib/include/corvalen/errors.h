@@ -1,17 +1,23 @@
 // SPDX-License-Identifier: MIT
-// The library's failures beyond the plain IoError of the control's interface.
+// The library's failures. Every failure is an IoError whose text names the
+// resource, the operation and the cause; a time-out is a TimeoutError, so
+// that a caller can tell a silent instrument from a broken line.
 #pragma once
 
-#include "io/corvalen.h"
+#include <stdexcept>
 
-namespace CorvalenLib {
+#include <corvalen/export.h>
 
-// The instrument did not answer, or did not take a command, within the
-// time-out. Kept apart from other failures so that callers and the trace can
-// tell a silent instrument from a broken line.
-class TimeoutError : public IoError {
+namespace corvalen {
+
+class CORVALEN_API IoError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class CORVALEN_API TimeoutError : public IoError {
 public:
     using IoError::IoError;
 };
 
-}  // namespace CorvalenLib
+}  // namespace corvalen

@@ -2,7 +2,7 @@
 // Line settings of a serial session; the defaults are VISA's.
 #pragma once
 
-namespace CorvalenLib {
+namespace corvalen {
 
 enum class Parity { None, Even, Odd };
 enum class FlowControl { None, XonXoff, RtsCts };
@@ -16,4 +16,4 @@ struct SerialSettings {
     bool operator==(const SerialSettings&) const = default;
 };
 
-}  // namespace CorvalenLib
+}  // namespace corvalen

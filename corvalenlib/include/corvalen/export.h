@@ -1,0 +1,6 @@
+// SPDX-License-Identifier: MIT
+// What the shared library exports: everything is hidden unless marked, so
+// that only the public API becomes part of the ABI.
+#pragma once
+
+#define CORVALEN_API __attribute__((visibility("default")))
