@@ -4,3 +4,5 @@
 #pragma once
 
 #define CORVALEN_API __attribute__((visibility("default")))
+// Members of an exported class that are the library's own business.
+#define CORVALEN_LOCAL __attribute__((visibility("hidden")))

@@ -13,7 +13,13 @@ struct SerialSettings {
     Parity parity = Parity::None;
     int stopBits = 1;
     FlowControl flowControl = FlowControl::None;
-    bool operator==(const SerialSettings&) const = default;
 };
+
+// Written out, so that the public headers need no more than C++17.
+inline bool operator==(const SerialSettings& a, const SerialSettings& b) {
+    return a.baudRate == b.baudRate && a.dataBits == b.dataBits && a.parity == b.parity &&
+           a.stopBits == b.stopBits && a.flowControl == b.flowControl;
+}
+inline bool operator!=(const SerialSettings& a, const SerialSettings& b) { return !(a == b); }
 
 }  // namespace corvalen
