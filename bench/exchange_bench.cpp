@@ -5,10 +5,17 @@
 // on one connection, against the least any server can do.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
+#include <functional>
+#include <numeric>
 #include <optional>
+#include <random>
 #include <string>
+#include <vector>
+
+#include <corvalen/corvalen.h>
 
 #include "bench_registry.h"
 #include "bench_support.h"
@@ -80,15 +87,68 @@ void timeControl(benchmark::State& state, const std::string& row, const std::str
     if (count < 0) state.SkipWithError("no reading count read");
 }
 
-void tcpBare(benchmark::State& state, const Settings& settings, const std::string& row) {
-    guarded(state, [&] {
-        BareStream stream = BareStream::connectTcp(settings.host, settings.port);
-        timeBare(state, row, stream);
-    });
+// One row of the interleaved TCP rows: what it opens and one round trip.
+struct Row {
+    std::string name;
+    std::function<void()> roundTrip;
+};
+
+// Short stretches of each row in turn, in a fresh order every time, so that
+// a slow moment of the machine falls on all rows alike and their 99th
+// percentiles compare like with like.
+void runInterleaved(benchmark::State& state, std::vector<Row>& rows, int roundTrips) {
+    constexpr int kStretch = 25;
+    for (auto& row : rows) {
+        for (int i = 0; i < kWarmUp; ++i) row.roundTrip();
+    }
+    std::vector<std::size_t> order(rows.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::minstd_rand shuffle(20261211);
+    for (auto _ : state) {
+        for (int done = 0; done < roundTrips; done += kStretch) {
+            std::shuffle(order.begin(), order.end(), shuffle);
+            for (const auto index : order) {
+                Samples& samples = Samples::of(rows[index].name);
+                for (int i = 0; i < std::min(kStretch, roundTrips - done); ++i) {
+                    const auto start = Clock::now();
+                    rows[index].roundTrip();
+                    samples.add(Clock::now() - start);
+                }
+            }
+        }
+    }
 }
 
-void tcpControl(benchmark::State& state, const Settings& settings, const std::string& row) {
-    guarded(state, [&] { timeControl(state, row, tcpResource(settings)); });
+// The bare socket, the program's control and the public C++ API on the
+// same simulator, interleaved.
+void tcpInterleaved(benchmark::State& state, const Settings& settings, const std::string& row) {
+    guarded(state, [&] {
+        const std::string prefix = row.substr(0, row.rfind("tcp/"));
+        BareStream stream = BareStream::connectTcp(settings.host, settings.port);
+        CorvalenLib::Control control;
+        control.OpenIO(tcpResource(settings));
+        corvalen::Instrument instrument = corvalen::open(tcpResource(settings));
+        std::string bareReply;
+        std::int32_t count = -1;
+        std::string apiReply;
+        std::vector<Row> rows{
+            {prefix + "tcp/bare",
+             [&] {
+                 stream.send(kQueryLine);
+                 stream.readLine(bareReply);
+             }},
+            {prefix + "tcp/control",
+             [&] {
+                 control.Output(kQuery);
+                 control.Enter(count);
+             }},
+            {prefix + "tcp/api", [&] { apiReply = instrument.query(kQuery); }},
+        };
+        runInterleaved(state, rows, settings.roundTrips);
+        if (!isCountReply(bareReply) || count < 0 || !isCountReply(apiReply + "\n")) {
+            state.SkipWithError("unexpected replies");
+        }
+    });
 }
 
 void serialBare(benchmark::State& state, const Settings& settings, const std::string& row) {
@@ -178,8 +238,7 @@ void addRoundTrip(const char* row, Body body, const Settings& settings, int iter
 }  // namespace
 
 void registerExchangeBenchmarks(const Settings& settings) {
-    addRoundTrip("tcp/bare", tcpBare, settings, settings.roundTrips);
-    addRoundTrip("tcp/control", tcpControl, settings, settings.roundTrips);
+    addRoundTrip("tcp/interleaved", tcpInterleaved, settings, 1);
     addRoundTrip("tcp/floor", tcpFloor, settings, settings.roundTrips);
     if (settings.prologixPort != 0) addRoundTrip("tcp/prologix", tcpPrologix, settings, settings.roundTrips);
     addRoundTrip("tcp/pipelined", tcpPipelined, settings, settings.roundTrips / 10 + 1);

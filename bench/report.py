@@ -12,6 +12,7 @@ from dataclasses import dataclass
 ROUND_TRIP_ROWS = [
     ("tcp/bare", "TCP, bare socket (the floor)"),
     ("tcp/control", "TCP, control"),
+    ("tcp/api", "TCP, public C++ API"),
     ("tcp/pyvisa", "TCP, PyVISA (pyvisa-py)"),
     ("tcp/prologix", "TCP, control via Prologix (GPIB0)"),
     ("serial/bare", "serial pty, bare terminal"),
@@ -27,6 +28,7 @@ ROUND_TRIP_ROWS = [
 ]
 
 MAX_CONTROL_OVER_BARE = 1.10
+MAX_API_OVER_CONTROL = 1.05
 MAX_PROLOGIX_OVER_SOCKET = 1.20
 MAX_VXI11_OVER_SOCKET = 2.20
 MIN_SIM_SHARE_OF_FLOOR = 0.80
@@ -109,6 +111,10 @@ def judge(rows, startup_ms=None, peak_mib=None):
                           max(max(pair) for pair in pairs) <= MAX_CONTROL_OVER_BARE))
     else:
         goals.append(Goal("control within 1.10x of the bare socket (TCP)", "not measured", False))
+    if "tcp/api" in s and "tcp/control" in s:
+        pair = ratio(s["tcp/api"], s["tcp/control"])
+        goals.append(Goal(f"public API within {MAX_API_OVER_CONTROL:.2f}x of the control (TCP, median)", both(pair),
+                          pair[0] <= MAX_API_OVER_CONTROL))
     if "tcp/prologix" in s and "tcp/control" in s:
         pair = ratio(s["tcp/prologix"], s["tcp/control"])
         goals.append(Goal(f"Prologix within {MAX_PROLOGIX_OVER_SOCKET:.2f}x of the raw socket (control, TCP)",
@@ -159,6 +165,7 @@ def format_table(rows, startup_ms=None, peak_mib=None, notes=()):
             out.append(f"  {label:<36}{s[name].median:>9.1f} {s[name].p99:>9.1f} {s[name].count:>9}")
     out.append("Ratios                                    median       p99")
     for top, bottom, label in (("tcp/control", "tcp/bare", "TCP control / bare"),
+                               ("tcp/api", "tcp/control", "TCP public API / control"),
                                ("tcp/pyvisa", "tcp/control", "TCP PyVISA / control"),
                                ("tcp/prologix", "tcp/control", "TCP Prologix / raw socket, control"),
                                ("tcp/prologix", "tcp/bare", "TCP Prologix / bare socket"),

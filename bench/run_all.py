@@ -164,7 +164,7 @@ def round_trips(args, sim, cpus, out_dir, round_number):
 
     def together():
         native("bench-same-cpu", sim_cpu, "--row-prefix", "same-cpu/",
-               "--benchmark_filter=^same-cpu/tcp/(bare|control)/")
+               "--benchmark_filter=^same-cpu/tcp/interleaved/")
 
     def pyvisa():
         samples = os.path.join(out_dir, f"pyvisa-{round_number}.txt")
