@@ -35,6 +35,15 @@ MIN_SIM_SHARE_OF_FLOOR = 0.80
 MAX_RUN_OVERHEAD_MS = 50.0
 MAX_STARTUP_MS = 300.0
 MAX_PEAK_MIB = 80.0
+# corvalen query, process start to exit: at most lxi scpi's, a tenth of PyVISA's.
+MAX_ONESHOT_OVER_LXI = 1.0
+MAX_ONESHOT_OVER_PYVISA = 0.10
+
+ONE_SHOT_ROWS = [
+    ("oneshot/corvalen", "corvalen query"),
+    ("oneshot/lxi", "lxi scpi --raw (lxi-tools)"),
+    ("oneshot/pyvisa", "python3 -c, PyVISA (pyvisa-py)"),
+]
 
 
 @dataclass
@@ -145,6 +154,13 @@ def judge(rows, startup_ms=None, peak_mib=None):
         goals.append(Goal(f"own overhead of a 40-reading run < {MAX_RUN_OVERHEAD_MS:.0f} ms",
                           f"{overhead:.1f} ms (largest {s['run/overhead'].largest / 1000.0:.1f} ms)",
                           overhead < MAX_RUN_OVERHEAD_MS))
+    tool = s.get("oneshot/corvalen")
+    for peer, limit, label in (("oneshot/lxi", MAX_ONESHOT_OVER_LXI, "lxi scpi's"),
+                               ("oneshot/pyvisa", MAX_ONESHOT_OVER_PYVISA, "a PyVISA script's")):
+        if tool and peer in s:
+            share = tool.median / s[peer].median
+            goals.append(Goal(f"one-shot corvalen query <= {limit:g}x {label} (median, start to exit)",
+                              f"{share:.2f}x", share <= limit))
     if startup_ms:
         median = statistics.median(startup_ms)
         goals.append(Goal(f"start-up to the painted window < {MAX_STARTUP_MS:.0f} ms",
@@ -196,6 +212,11 @@ def format_table(rows, startup_ms=None, peak_mib=None, notes=()):
                 out.append(f"  {label:<36}{s[name].median / 1000:>9.1f} {s[name].largest / 1000:>11.1f}")
         if "run/calls" in s:
             out.append(f"  calls into the control per run{s['run/calls'].median:>14.0f}")
+    if "oneshot/corvalen" in s:
+        out.append(f'One-shot "*IDN?", spawn to exit ({s["oneshot/corvalen"].count} starts)  median ms    p99 ms')
+        for name, label in ONE_SHOT_ROWS:
+            if name in s:
+                out.append(f"  {label:<36}{s[name].median / 1000:>9.2f} {s[name].p99 / 1000:>9.2f}")
     if startup_ms:
         out.append(f"Start-up to painted window ({len(startup_ms)} starts)   median ms  largest ms")
         out.append(f"  spawn to three lines shown{statistics.median(startup_ms):>27.0f} {max(startup_ms):>11.0f}")

@@ -16,6 +16,7 @@ keeps none, as a transcript costs a write per line).
 """
 import argparse
 import os
+import random
 import select
 import subprocess
 import sys
@@ -180,6 +181,43 @@ def round_trips(args, sim, cpus, out_dir, round_number):
     return files
 
 
+# One query from process start to exit, the reply checked.
+PYVISA_ONE_SHOT = ("import pyvisa, sys\n"
+                   "rm = pyvisa.ResourceManager('@py')\n"
+                   "dev = rm.open_resource(sys.argv[1], read_termination='\\n', write_termination='\\n')\n"
+                   "print(dev.query('*IDN?'))\n")
+
+
+def one_shot_queries(args, sim, cpus, out_dir):
+    """corvalen query, lxi scpi and a python3 -c PyVISA script, each started
+    args.one_shots times for one "*IDN?" on the simulator's socket, in a
+    shuffled order every time so that a slow moment falls on all alike; the
+    sample file of the microseconds from spawn to exit."""
+    host, _, port = sim.tcp.rpartition(":")
+    commands = {
+        "oneshot/corvalen": [os.path.join(args.build, "tools", "corvalen"), "query", sim.resource(), "*IDN?"],
+        "oneshot/lxi": ["lxi", "scpi", "--address", host, "--port", port, "--raw", "*IDN?"],
+        "oneshot/pyvisa": [sys.executable, "-c", PYVISA_ONE_SHOT, sim.resource()],
+    }
+    env = dict(os.environ, XDG_CONFIG_HOME=NO_CONFIG)
+    env.pop("CORVALEN_IO_ALIASES", None)
+    samples = os.path.join(out_dir, "oneshot.txt")
+    shuffler = random.Random(1)
+    with open(samples, "w", encoding="ascii") as out:
+        for _ in range(args.one_shots):
+            rows = list(commands)
+            shuffler.shuffle(rows)
+            for row in rows:
+                started = time.monotonic()
+                done = subprocess.run(commands[row], capture_output=True, text=True, timeout=60, env=env,
+                                      preexec_fn=pinned(cpus[1]))
+                elapsed = time.monotonic() - started
+                if done.returncode != 0 or "TQ820A" not in done.stdout:
+                    raise BenchError(f"{row} failed ({done.returncode}): {done.stdout}{done.stderr}")
+                out.write(f"{row} {elapsed * 1e6:.1f}\n")
+    return [samples]
+
+
 def vxi11_round_trips(args, cpus, out_dir):
     """The VXI-11 rows, against a simulator with its portmapper on port 111
     in a network namespace of their own; the sample files it wrote."""
@@ -288,10 +326,12 @@ def main():
     parser.add_argument("--repetitions", type=int, default=30, help="of each row in a round")
     parser.add_argument("--runs", type=int, default=3, help="whole runs per round")
     parser.add_argument("--starts", type=int, default=10)
+    parser.add_argument("--one-shots", type=int, default=50, help="starts of each one-shot query client")
     parser.add_argument("--quick", action="store_true", help="few samples: checks that everything runs")
     args = parser.parse_args()
     if args.quick:
         args.rounds, args.round_trips, args.repetitions, args.runs, args.starts = 1, 100, 3, 2, 2
+        args.one_shots = 5
     out_dir = args.out or tempfile.mkdtemp(prefix="bench-", dir=args.build)
     os.makedirs(out_dir, exist_ok=True)
 
@@ -302,6 +342,7 @@ def main():
         files = []
         for number in range(1, args.rounds + 1):
             files += round_trips(args, sim, cpus, out_dir, number)
+        files += one_shot_queries(args, sim, cpus, out_dir)
     finally:
         sim.close()
     files += vxi11_round_trips(args, cpus, out_dir)

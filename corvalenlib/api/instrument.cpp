@@ -100,8 +100,16 @@ Instrument open(const std::string& resource, const OpenOptions& options) {
     std::vector<CorvalenLib::Alias> known;
     if (options.useAliases) known = CorvalenLib::loadAliases().aliases;
     CorvalenLib::Route route;
+    // Resolving touches nothing outside: what fails there is the name.
     try {
-        state->session = CorvalenLib::openSession(resource, known, state->limits, options.serial, route);
+        state->session = CorvalenLib::resolveSession(resource, known, state->limits, options.serial, route);
+    } catch (const IoError& error) {
+        state->name = nameOf(resource, route);
+        state->trace.event(state->name, "ERROR", error.what());
+        throw ResourceError(state->name + ": open: " + error.what());
+    }
+    try {
+        state->session->open();
     } catch (const IoError& error) {
         state->name = nameOf(resource, route);
         state->fail("open", error);
@@ -149,6 +157,11 @@ void Instrument::setTimeout(std::chrono::milliseconds timeout) {
     State& state = *stateOrThrow("setTimeout");
     state.limits.timeout = timeout;
     if (state.session) state.session->setTimeout(timeout);
+}
+
+void Instrument::setTrace(bool on) {
+    State& state = *stateOrThrow("setTrace");
+    state.trace = Trace(on, 2);
 }
 
 std::chrono::milliseconds Instrument::timeout() const { return stateOrThrow("timeout")->limits.timeout; }

@@ -94,8 +94,14 @@ bool namesInterface(std::string_view text) {
 std::string version() { return CORVALEN_VERSION; }
 
 ResourceInfo parseResource(const std::string& resource) {
-    if (namesInterface(resource)) return describe(lib::parseInterface(resource));
-    return describe(lib::parseResource(resource));
+    try {
+        if (namesInterface(resource)) return describe(lib::parseInterface(resource));
+        return describe(lib::parseResource(resource));
+    } catch (const ResourceError&) {
+        throw;
+    } catch (const IoError& error) {
+        throw ResourceError(error.what());
+    }
 }
 
 AliasTable aliases() {
@@ -110,10 +116,14 @@ AliasTable aliases() {
 }
 
 void bindBoard(int board, const std::string& controller) {
-    (void)lib::parseInterface("GPIB" + std::to_string(board) + "::INTFC");  // the board's range
-    // The controller is checked here so that a typing error is refused
-    // instead of written to the file.
-    if (!controller.empty()) (void)lib::parseInterface(controller);
+    try {
+        (void)lib::parseInterface("GPIB" + std::to_string(board) + "::INTFC");  // the board's range
+        // The controller is checked here so that a typing error is refused
+        // instead of written to the file.
+        if (!controller.empty()) (void)lib::parseInterface(controller);
+    } catch (const IoError& error) {
+        throw ResourceError(error.what());
+    }
     lib::saveBoardBinding(board, controller);
 }
 

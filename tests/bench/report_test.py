@@ -102,6 +102,17 @@ class Verdicts(unittest.TestCase):
         self.assertIn("12.5 MiB", table)
         self.assertNotIn("NOT MET", table)
 
+    def test_one_shot_query_against_lxi_and_pyvisa(self):
+        # (corvalen, lxi, pyvisa) medians in us -> (<= lxi, <= a tenth of PyVISA)
+        for tool, lxi, pyvisa, expected in ((2000.0, 2500.0, 250000.0, (True, True)),
+                                            (2600.0, 2500.0, 250000.0, (False, True)),
+                                            (2000.0, 2500.0, 19000.0, (True, False))):
+            goals = [g for g in report.judge(rows_with(oneshot_corvalen=tool, oneshot_lxi=lxi,
+                                                       oneshot_pyvisa=pyvisa)) if "one-shot" in g.text]
+            self.assertEqual(tuple(g.met for g in goals), expected, [g.measured for g in goals])
+        table = report.format_table(rows_with(oneshot_corvalen=2000.0, oneshot_lxi=2500.0))
+        self.assertRegex(table, r"corvalen query +2\.00 +2\.00")
+
 
 class RunEnd(unittest.TestCase):
     def transcript(self, removals, then):

@@ -170,6 +170,7 @@ def main():
     parser.add_argument("--scan", required=True, help="path of tq820-scan")
     parser.add_argument("--sim", required=True, help="path of tq820-sim")
     parser.add_argument("--out", required=True, help="folder for each case's files")
+    parser.add_argument("--corvalen", help="path of the corvalen tool, for the cases that use it")
     known, rest = parser.parse_known_args()
-    PATHS.update(scan=known.scan, sim=known.sim, out=known.out)
+    PATHS.update(scan=known.scan, sim=known.sim, out=known.out, corvalen=known.corvalen)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

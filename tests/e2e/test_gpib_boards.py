@@ -9,6 +9,7 @@ Each run must reach the instrument with exactly the dialogue of a run over a
 socket: no "SYSTem:REMote" (the line to the instrument is GPIB), no read
 that finds nothing to say, no reply left unread, and the listing built from
 what the instrument sent."""
+import os
 import subprocess
 
 import e2e_case
@@ -89,6 +90,30 @@ class PrologixBoards(BoardCase):
         self.start_bound(["--prologix-pty"], ["PRLGX-PTY"],
                          lambda where: f"PRLGX-ASRL{where['PRLGX-PTY']}::INTFC")
         self.assert_clean_bus(self.assert_good_gpib_run())
+
+
+class BoundByTheTool(BoardCase):
+    """corvalen bind writes the aliases file; the program, with no aliases
+    in its environment, reads the binding from there for a whole run."""
+
+    def test_run_with_the_board_bound_by_corvalen_bind(self):
+        if not PATHS["corvalen"]:
+            self.skipTest("no --corvalen given")
+        self.sim = BusSimulator(PATHS["sim"], self.casedir, "--prologix-tcp", "0", wanted=["PRLGX-TCP"])
+        self.sim.start()
+        self.addCleanup(self.assert_simulator_ended_cleanly)
+        controller = "PRLGX-TCPIP::127.0.0.1::{}::INTFC".format(self.sim.where["PRLGX-TCP"].rpartition(":")[2])
+        env = dict(self.desktop.env)
+        env.pop("CORVALEN_IO_ALIASES", None)
+        bind = subprocess.run([PATHS["corvalen"], "bind", "GPIB0", controller], env=env, capture_output=True,
+                              text=True, timeout=30)
+        self.assertEqual(bind.returncode, 0, bind.stderr)
+        with open(os.path.join(env["XDG_CONFIG_HOME"], "corvalen", "aliases.conf"), encoding="utf-8") as written:
+            self.assertIn("GPIB0::INTFC=" + controller, written.read().splitlines())
+        self.program = h.Program(PATHS["scan"], self.desktop, h.DESIGN_ADDRESS, self.casedir, aliases="")
+        self.addCleanup(self.program.kill)
+        self.program.start()
+        self.assert_good_gpib_run()
 
 
 class GatewayBoard(BoardCase):

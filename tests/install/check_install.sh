@@ -144,6 +144,34 @@ check_sim_options_documented() {
     fi
 }
 
+# corvalen goes with the library (component corvalen), not in the program's
+# package: installed on its own into a prefix beside the library, it starts,
+# says the one version, and its page documents exactly the options that
+# corvalen --help and each command's --help name.
+check_tool() {
+    local prefix=$work/tool-prefix tool page help_options page_options command said
+    if ! cmake --install "$build" --prefix "$prefix" --component corvalen >"$work/tool-install.log" 2>&1; then
+        fail "cmake --install --component corvalen failed: $(cat "$work/tool-install.log")"
+        return
+    fi
+    tool=$prefix/bin/corvalen
+    page=$prefix/share/man/man1/corvalen.1.gz
+    [ -f "$page" ] || { fail "no man page $page"; return; }
+    check_man_page "$page" corvalen
+    said=$(LD_LIBRARY_PATH=$prefix/lib "$tool" --version 2>&1)
+    [ "$said" = "corvalen $version" ] || fail "corvalen --version says '$said', not 'corvalen $version'"
+    help_options=$(for command in "" query write read shell find identify bind unbind aliases parse; do
+        LD_LIBRARY_PATH=$prefix/lib "$tool" $command --help 2>&1
+    done | long_options)
+    page_options=$(MANWIDTH=200 man -l "$page" 2>/dev/null | col -b |
+        sed -n '/^OPTIONS/,/^[A-Z]/p' | grep -E '^ {7}-' | long_options)
+    if [ -z "$help_options" ] || [ "$help_options" != "$page_options" ]; then
+        fail "options of corvalen's --help texts and of its man page differ:" \
+            "$(diff <(echo "$help_options") <(echo "$page_options") | grep '^[<>]' | tr '\n' ' ')" \
+            "(< only in --help, > only in the man page)"
+    fi
+}
+
 # ---- desktop entry and icon -------------------------------------------------
 
 # A key of the desktop entry's main group, or of the group named third.
@@ -397,6 +425,7 @@ run_prefix_checks() {
         check_window_opens "$prefix"
     fi
     has_program tq820-scan-demo && check_demo_action "$prefix"
+    [ -n "${TQ_TOOLS:-}" ] && check_tool
 }
 
 case $mode in

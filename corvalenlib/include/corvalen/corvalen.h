@@ -11,8 +11,8 @@
 // CORVALEN_IO_ALIASES or the aliases file first
 // ($XDG_CONFIG_HOME/corvalen/aliases.conf), then the binding of a GPIB board
 // to a controller, then the session the resource's kind calls for. Every
-// failure is an IoError (a TimeoutError for a time-out) whose text names the
-// resource, the operation and the cause.
+// failure is an IoError (a TimeoutError for a time-out, a ResourceError for a
+// malformed name) whose text names the resource, the operation and the cause.
 #pragma once
 
 #include <chrono>
@@ -82,6 +82,8 @@ public:
     void close() noexcept;
 
     void setTimeout(std::chrono::milliseconds timeout);
+    // Switches the trace of OpenOptions on or off for what follows.
+    void setTrace(bool on);
     [[nodiscard]] std::chrono::milliseconds timeout() const;
 
     [[nodiscard]] bool isOpen() const noexcept;
@@ -101,8 +103,9 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Opens resource (an alias, a VISA resource string). Raises IoError, or
-// TimeoutError when the connection was not made within connectTimeout.
+// Opens resource (an alias, a VISA resource string). Raises ResourceError for
+// a malformed name, alias or board binding, TimeoutError when the connection
+// was not made within connectTimeout, else IoError.
 [[nodiscard]] CORVALEN_API Instrument open(const std::string& resource, const OpenOptions& options = {});
 
 // A resource string taken apart, without opening anything.
@@ -119,8 +122,8 @@ struct ResourceInfo {
     std::string controller;     // "PRLGX" for a Prologix controller, else empty
 };
 
-// Parses a resource or interface name strictly. Raises IoError that states
-// the expected syntax.
+// Parses a resource or interface name strictly. Raises ResourceError that
+// states the expected syntax.
 [[nodiscard]] CORVALEN_API ResourceInfo parseResource(const std::string& resource);
 
 // An alias or board binding in force.
@@ -141,7 +144,8 @@ struct AliasTable {
 
 // Binds GPIB board to controller in the aliases file ("PRLGX-TCPIP::host::INTFC",
 // "PRLGX-ASRL/dev/ttyUSB0::INTFC", "TCPIP::gateway::gpib0::INTFC"), or removes
-// the binding for an empty controller. Raises IoError.
+// the binding for an empty controller. Raises ResourceError for a malformed
+// board or controller, IoError when the file cannot be written.
 CORVALEN_API void bindBoard(int board, const std::string& controller);
 
 // What a search found.
