@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 #include "io/reply_text.h"
 #include "sequence/reading_reply.h"
@@ -29,6 +30,18 @@ std::int32_t nextReadingNumber(std::int32_t number) {
         throw std::overflow_error("reading number passes the largest 32-bit value");
     }
     return number + 1;
+}
+
+// A count below the highest one seen means the scan started again.
+std::string stalledScanMessage(double bound, std::int32_t count, std::int32_t highest,
+                               std::int32_t expected) {
+    std::string text = "no new reading stored for " + tq::numberInList(bound) +
+                       " s; the instrument holds " + std::to_string(count) + " of " +
+                       std::to_string(expected) + " readings";
+    if (count < highest) {
+        text += " (it held " + std::to_string(highest) + " before: the scan was restarted)";
+    }
+    return text;
 }
 
 }  // namespace
@@ -72,19 +85,21 @@ void CorvalenExmpl::Readings() {
     Check_Error("Readings");
 }
 
-// The instrument stores a reading per channel per pass; the count only
-// grows. The wait ends when it equals num_rdgs. It fails when the count
-// passes num_rdgs (it can never come back) or when no new reading has been
-// stored for twice the whole estimated measurement plus one timer interval,
-// at least 60 s and at most a day: a stopped or stalled scan must not hold
-// the program forever.
+// The instrument stores a reading per channel per pass. The wait ends when
+// the count equals num_rdgs. It fails when the count passes num_rdgs or when
+// the count has not passed its highest value so far for twice the whole
+// estimated measurement plus one timer interval, at least 60 s and at most a
+// day: a stopped or stalled scan must not hold the program forever. Only a
+// new highest count is progress, so a scan restarted over and over (from the
+// front panel or another connection), whose count falls and rises again,
+// still meets the bound.
 void CorvalenExmpl::waitForStoredReadings() {
     constexpr double kShortestBound = 60.0;
     constexpr double kLongestBound = 24.0 * 60.0 * 60.0;
     double bound = 2.0 * (meas_time + timer_interval);
     bound = std::isfinite(bound) ? std::clamp(bound, kShortestBound, kLongestBound) : kLongestBound;
 
-    std::int32_t previous = -1;
+    std::int32_t highest = -1;
     double lastProgress = platform_.clock();
     for (;;) {
         std::int32_t count = 0;
@@ -98,13 +113,11 @@ void CorvalenExmpl::waitForStoredReadings() {
                                      " expected");
         }
         const double now = platform_.clock();
-        if (count != previous) {
-            previous = count;
+        if (count > highest) {
+            highest = count;
             lastProgress = now;
         } else if (now - lastProgress > bound) {
-            throw std::runtime_error("no new reading stored for " + tq::numberInList(bound) +
-                                     " s; the instrument holds " + std::to_string(count) + " of " +
-                                     std::to_string(num_rdgs) + " readings");
+            throw std::runtime_error(stalledScanMessage(bound, count, highest, num_rdgs));
         }
     }
 }

@@ -88,6 +88,8 @@ SimulatorOptions parseOptions(const std::vector<std::string>& arguments) {
             parseAddress(option, value(), options.vxi11Host, options.vxi11Port);
         } else if (option == "--portmapper")
             options.portmapper = true;
+        else if (option == "--idle-timeout")
+            options.idleTimeoutS = static_cast<int>(wholeNumber(option, value(), 0, 86400));
         else if (option == "--announce")
             options.announce = true;
         else if (option == "--gateway")
@@ -229,6 +231,9 @@ Transports (at least one; TCP on 127.0.0.1:5025 when none is given):
   --vxi11 [HOST:]PORT   serve the VXI-11 core channel (device "inst0") on HOST and PORT
   --portmapper          answer portmapper GETPORT on TCP and UDP port 111 of the VXI-11
                         host (needs root or a private network namespace)
+  --idle-timeout S      close a VXI-11 or portmapper connection that makes no call for
+                        S seconds (default 300; 0: never). When 16 are open, a new one
+                        closes the longest idle
   --announce            announce the portmapper (_vxi-11._tcp) and the TCP port
                         (_scpi-raw._tcp) by mDNS through the Avahi daemon, if one runs
   --gateway             act as a LAN/GPIB gateway: the device is "gpib0,ADDRESS" and

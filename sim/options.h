@@ -27,6 +27,9 @@ struct SimulatorOptions {
     std::string vxi11Host = "127.0.0.1";
     int vxi11Port = 0;
     bool portmapper = false;
+    // VXI-11 and portmapper connections that make no call for this long are
+    // closed; 0: never.
+    int idleTimeoutS = 300;
     bool announce = false;  // DNS-SD through the Avahi daemon
     bool gateway = false;
     int gpibAddress = 9;

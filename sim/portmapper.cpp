@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -89,6 +90,7 @@ void PortmapperFront::service(std::span<const pollfd> fds) {
             stream.close();
         }
     }
+    closeIdle();
     std::erase_if(connections_, [](const auto& stream) { return !stream->isOpen(); });
     if ((fds[0].revents & POLLIN) != 0) accept();
     if ((fds[1].revents & POLLIN) != 0) answerDatagram();
@@ -106,11 +108,44 @@ void PortmapperFront::answerBroadcast() {
 void PortmapperFront::accept() {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
-    if (connections_.size() >= kMaxConnections) {
-        ::close(fd);
-        return;
-    }
+    if (connections_.size() >= kMaxConnections) closeLongestIdle();
     connections_.push_back(std::make_unique<RpcStream>(fd, peerName(fd), kMaxRecord));
+}
+
+std::optional<Steady::time_point> PortmapperFront::deadline() const {
+    std::optional<Steady::time_point> next;
+    for (const auto& stream : connections_) {
+        const auto due = idleDeadline(*stream, core_.options.idleTimeoutS);
+        if (due && (!next || *due < *next)) next = due;
+    }
+    return next;
+}
+
+// A connection that made no call for --idle-timeout seconds is closed:
+// idle or trickling clients must not hold the table for ever.
+void PortmapperFront::closeIdle() {
+    const auto now = Steady::now();
+    for (const auto& stream : connections_) {
+        const auto due = idleDeadline(*stream, core_.options.idleTimeoutS);
+        if (!due || *due > now) continue;
+        core_.transcript.write("FAULT", "portmapper: " + stream->peer() + " idle for " +
+                                            std::to_string(core_.options.idleTimeoutS) +
+                                            " s; closed");
+        stream->close();
+    }
+}
+
+// The table is full: the connection that has gone longest without a call
+// makes room, so that a client that asks is always answered.
+void PortmapperFront::closeLongestIdle() {
+    const auto longest = std::min_element(
+        connections_.begin(), connections_.end(),
+        [](const auto& a, const auto& b) { return a->lastActive() < b->lastActive(); });
+    if (longest == connections_.end()) return;
+    core_.transcript.write("FAULT", "portmapper: " + std::to_string(kMaxConnections) +
+                                        " connections; the longest idle (" + (*longest)->peer() +
+                                        ") closed for a new one");
+    connections_.erase(longest);
 }
 
 // One call per datagram, no record marking; the reply goes back to the

@@ -29,13 +29,13 @@ public:
 
     void collect(std::vector<pollfd>& fds) override;
     void service(std::span<const pollfd> fds) override;
-    [[nodiscard]] std::optional<Steady::time_point> deadline() const override {
-        return std::nullopt;
-    }
+    [[nodiscard]] std::optional<Steady::time_point> deadline() const override;
     [[nodiscard]] bool active() const override { return listener_ >= 0; }
 
 private:
     void accept();
+    void closeIdle();
+    void closeLongestIdle();
     void answerDatagram();
     void answerBroadcast();
     // The reply record to one call record, or nothing when it is dropped.

@@ -93,8 +93,7 @@ std::optional<Steady::time_point> PrologixFront::deadline() const {
     if (client_ < 0) return std::nullopt;
     std::optional<Steady::time_point> next;
     if (const auto due = controller_.deadline()) next = clock_.at(*due);
-    if (!delayed_.empty() && (!next || delayed_.front().first < *next))
-        next = delayed_.front().first;
+    if (const auto due = delayed_.nextDue(); due && (!next || *due < *next)) next = due;
     return next;
 }
 
@@ -129,9 +128,8 @@ void PrologixFront::apply(PrologixOutput out) {
     for (const BusEvent& event : out.events) core_.transcript.write(event.kind, event.text);
     if (!out.toHost.empty()) {
         if (core_.options.replyDelayMs > 0) {
-            delayed_.emplace_back(
-                Steady::now() + std::chrono::milliseconds(core_.options.replyDelayMs),
-                std::move(out.toHost));
+            delayed_.hold(Steady::now() + std::chrono::milliseconds(core_.options.replyDelayMs),
+                          std::move(out.toHost), true);
         } else {
             unsent_ += out.toHost;
         }
@@ -141,14 +139,17 @@ void PrologixFront::apply(PrologixOutput out) {
 }
 
 void PrologixFront::releaseDelayed() {
-    while (client_ >= 0 && !delayed_.empty() && delayed_.front().first <= Steady::now()) {
-        unsent_ += delayed_.front().second;
-        delayed_.pop_front();
+    const auto now = Steady::now();
+    while (client_ >= 0) {
+        std::optional<std::string> reply = delayed_.takeDue(now);
+        if (!reply) break;
+        unsent_ += *reply;
     }
     if (client_ >= 0) flush();
 }
 
-// Writes what the peer takes now; the rest waits for POLLOUT, within a bound.
+// Writes what the peer takes now; the rest waits for POLLOUT, within a bound
+// that counts the replies held back too.
 void PrologixFront::flush() {
     while (client_ >= 0 && !unsent_.empty()) {
         const ssize_t sent = transport_ == Transport::Tcp
@@ -162,7 +163,7 @@ void PrologixFront::flush() {
         }
         unsent_.erase(0, static_cast<std::size_t>(sent));
     }
-    if (unsent_.size() > PrologixController::kMaxPending) {
+    if (unsent_.size() + delayed_.cost() > PrologixController::kMaxPending) {
         core_.transcript.write("FAULT", "peer does not read its replies; connection closed");
         closeClient();
         return;

@@ -4,10 +4,10 @@
 // bus. The controller model (prologix.h) does the work; this is its I/O.
 #pragma once
 
+#include "delayed_replies.h"
 #include "front_end.h"
 #include "prologix.h"
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
@@ -62,7 +62,7 @@ private:
     int client_ = -1;  // the connection, or the pseudo-terminal's master
     int slave_ = -1;   // kept open so that the master never hangs up
     std::string peer_;
-    std::deque<std::pair<Steady::time_point, std::string>> delayed_;
+    DelayedReplies delayed_;
     std::string unsent_;
     bool closeWhenSent_ = false;
 };

@@ -312,7 +312,12 @@ Dispatch dispatchCall(std::string_view record, Service service) {
             return result;
         }
         if (!in.atEnd()) throw ProtocolError("bytes after the arguments");
-        result.request = Request{xid, procedure, std::move(*arguments)};
+        // Built in place: moving a temporary Request in makes GCC 12 at -O3
+        // take its variant for maybe uninitialized (a false positive).
+        Request& request = result.request.emplace();
+        request.xid = xid;
+        request.procedure = procedure;
+        request.arguments = std::move(*arguments);
     } catch (const ProtocolError&) {
         result.reply = acceptedReply(xid, AcceptStat::GarbageArgs);
     }

@@ -25,12 +25,19 @@ bool RpcStream::receive() {
     return true;
 }
 
+std::optional<std::string> RpcStream::nextRecord() {
+    std::optional<std::string> record = records_.next();
+    if (record) lastActive_ = Steady::now();
+    return record;
+}
+
 bool RpcStream::send(std::string_view record, std::size_t fragmentSize) {
     return sendFramed(rpc::frameRecord(record, fragmentSize));
 }
 
 bool RpcStream::sendFramed(std::string_view bytes) {
     unsent_ += bytes;
+    lastActive_ = Steady::now();
     return flush();
 }
 
@@ -56,6 +63,11 @@ void RpcStream::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     unsent_.clear();
+}
+
+std::optional<Steady::time_point> idleDeadline(const RpcStream& stream, int idleTimeoutS) {
+    if (idleTimeoutS <= 0 || !stream.isOpen()) return std::nullopt;
+    return stream.lastActive() + std::chrono::seconds(idleTimeoutS);
 }
 
 }  // namespace tq820sim

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // One ONC RPC client over TCP, as the VXI-11 and portmapper front ends keep
-// it: the records it sent, reassembled, and the framed replies it has not
-// taken yet.
+// it: the records it sent, reassembled, the framed replies it has not taken
+// yet, and when it last made a call or was answered.
 #pragma once
 
+#include "front_end.h"
 #include "rpc_call.h"
 
 #include <poll.h>
@@ -31,7 +32,7 @@ public:
     bool receive();
     // The next whole call record; throws rpc::ProtocolError on a record
     // over the cap.
-    std::optional<std::string> nextRecord() { return records_.next(); }
+    std::optional<std::string> nextRecord();
     // Queues the reply record in fragments of fragmentSize (0: one) and
     // writes what the peer takes; false when the connection was closed for
     // a failed write or a peer that does not read.
@@ -42,12 +43,21 @@ public:
     bool flush();
     [[nodiscard]] bool drained() const { return unsent_.empty(); }
     void close();
+    // The last whole call received or reply queued (or the connection's
+    // start): bytes that never make up a call, a byte a second say, are
+    // not activity.
+    [[nodiscard]] Steady::time_point lastActive() const { return lastActive_; }
 
 private:
     int fd_;
     std::string peer_;
     rpc::RecordReader records_;
     std::string unsent_;
+    Steady::time_point lastActive_ = Steady::now();
 };
+
+// The moment an idle connection is closed; nothing when idle-timeout
+// seconds is 0 (never).
+std::optional<Steady::time_point> idleDeadline(const RpcStream& stream, int idleTimeoutS);
 
 }  // namespace tq820sim

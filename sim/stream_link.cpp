@@ -42,8 +42,8 @@ pollfd StreamLink::pollRequest() const {
 }
 
 std::optional<Steady::time_point> StreamLink::deadline() const {
-    if (!isOpen() || delayed_.empty()) return std::nullopt;
-    return delayed_.front().first;
+    if (!isOpen()) return std::nullopt;
+    return delayed_.nextDue();
 }
 
 void StreamLink::service(short revents) {
@@ -63,14 +63,12 @@ void StreamLink::receive() {
     }
     Output output = session_->receive(std::string_view(buffer, static_cast<std::size_t>(got)));
     recordEvents(core_.transcript, output.events);
+    const auto due = Steady::now() + std::chrono::milliseconds(core_.options.replyDelayMs);
     for (std::string& reply : output.replies) {
-        if (core_.options.replyDelayMs > 0) {
-            delayed_.emplace_back(
-                Steady::now() + std::chrono::milliseconds(core_.options.replyDelayMs),
-                std::move(reply));
-        } else {
+        if (core_.options.replyDelayMs > 0)
+            delayed_.hold(due, std::move(reply), true);
+        else
             unsent_ += reply;
-        }
     }
     if (output.close) closeWhenSent_ = true;
     flush();
@@ -79,16 +77,16 @@ void StreamLink::receive() {
 void StreamLink::releaseDelayed() {
     if (!isOpen()) return;
     bool released = false;
-    while (!delayed_.empty() && delayed_.front().first <= Steady::now()) {
-        unsent_ += delayed_.front().second;
-        delayed_.pop_front();
+    const auto now = Steady::now();
+    while (std::optional<std::string> reply = delayed_.takeDue(now)) {
+        unsent_ += *reply;
         released = true;
     }
     if (released) flush();
 }
 
 // One write for everything that is ready; what the peer cannot take yet
-// waits for POLLOUT, within a bound.
+// waits for POLLOUT, within a bound that counts the replies held back too.
 void StreamLink::flush() {
     while (!unsent_.empty()) {
         const ssize_t sent = socket_
@@ -102,7 +100,7 @@ void StreamLink::flush() {
         }
         unsent_.erase(0, static_cast<std::size_t>(sent));
     }
-    if (unsent_.size() > kMaxBacklog) {
+    if (backlog() > kMaxBacklog) {
         core_.transcript.write("FAULT", "peer does not read its replies; connection closed");
         close();
         return;

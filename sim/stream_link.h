@@ -5,12 +5,11 @@
 // them.
 #pragma once
 
+#include "delayed_replies.h"
 #include "front_end.h"
 
-#include <deque>
 #include <memory>
 #include <string>
-#include <utility>
 
 namespace tq820sim {
 
@@ -38,13 +37,15 @@ private:
     void releaseDelayed();
     void flush();
     [[nodiscard]] bool idle() const { return delayed_.empty() && unsent_.empty(); }
+    // Replies queued or held back, by what they cost.
+    [[nodiscard]] std::size_t backlog() const { return unsent_.size() + delayed_.cost(); }
 
     SharedCore& core_;
     int fd_ = -1;
     bool socket_ = false;
     std::string peer_;
     std::unique_ptr<Session> session_;
-    std::deque<std::pair<Steady::time_point, std::string>> delayed_;
+    DelayedReplies delayed_;
     std::string unsent_;
     bool closeWhenSent_ = false;
 };

@@ -111,7 +111,51 @@ void Vxi11Front::service(std::span<const pollfd> fds) {
         pump(*connection);
         if (connection->closeWhenSent && connection->stream->drained()) closeConnection(*connection);
     }
+    closeIdle();
     removeClosed();
+}
+
+// A connection with no read waiting on it (that wait has its own bound)
+// that made no call for --idle-timeout seconds is closed: idle or trickling
+// clients must not hold the table for ever.
+std::optional<Steady::time_point> Vxi11Front::idleDeadline(const Connection& connection) const {
+    if (connection.pending) return std::nullopt;
+    return tq820sim::idleDeadline(*connection.stream, core_.options.idleTimeoutS);
+}
+
+void Vxi11Front::closeIdle() {
+    const auto now = Steady::now();
+    for (auto& connection : connections_) {
+        const auto due = idleDeadline(*connection);
+        if (!due || *due > now) continue;
+        core_.transcript.write("FAULT", "VXI-11: " + connection->stream->peer() + " idle for " +
+                                            std::to_string(core_.options.idleTimeoutS) +
+                                            " s; closed");
+        closeConnection(*connection);
+    }
+}
+
+// The table is full: the connection that has gone longest without a call
+// makes room, so that a client that is working is always served.
+void Vxi11Front::closeLongestIdle() {
+    Connection* longest = nullptr;
+    for (auto& connection : connections_) {
+        if (!connection->stream->isOpen()) continue;
+        if (longest == nullptr ||
+            connection->stream->lastActive() < longest->stream->lastActive())
+            longest = connection.get();
+    }
+    if (longest == nullptr) return;
+    core_.transcript.write("FAULT", "VXI-11: " + std::to_string(kMaxConnections) +
+                                        " connections; the longest idle (" +
+                                        longest->stream->peer() + ") closed for a new one");
+    closeConnection(*longest);
+}
+
+std::size_t Vxi11Front::openConnections() const {
+    return static_cast<std::size_t>(
+        std::count_if(connections_.begin(), connections_.end(),
+                      [](const auto& connection) { return connection->stream->isOpen(); }));
 }
 
 std::optional<Steady::time_point> Vxi11Front::deadline() const {
@@ -121,9 +165,10 @@ std::optional<Steady::time_point> Vxi11Front::deadline() const {
     };
     for (const auto& connection : connections_) {
         if (connection->pending) consider(connection->pending->deadline);
+        if (const auto due = idleDeadline(*connection)) consider(*due);
     }
     for (const auto& [lid, link] : links_) {
-        if (!link.delayed.empty()) consider(link.delayed.front().first);
+        if (const auto due = link.delayed.nextDue()) consider(*due);
     }
     return next;
 }
@@ -131,12 +176,9 @@ std::optional<Steady::time_point> Vxi11Front::deadline() const {
 void Vxi11Front::accept() {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
-    if (connections_.size() >= kMaxConnections) {
-        core_.transcript.write("FAULT", "VXI-11: more than " + std::to_string(kMaxConnections) +
-                                            " connections; the newest closed");
-        ::close(fd);
-        return;
-    }
+    // The one closed stays in the table, closed, until removeClosed():
+    // service() still walks the connections it polled.
+    if (openConnections() >= kMaxConnections) closeLongestIdle();
     const int yes = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     auto connection = std::make_unique<Connection>();
@@ -275,11 +317,10 @@ void Vxi11Front::write(Connection& connection, const rpc::Request& request) {
     if ((args.flags & rpc::kFlagEnd) != 0 && (bytes.empty() || bytes.back() != '\n')) bytes += '\n';
     Output output = link->session->receive(bytes);
     recordEvents(core_.transcript, output.events);
+    const auto due = Steady::now() + std::chrono::milliseconds(core_.options.replyDelayMs);
     for (std::string& message : output.replies) {
         if (core_.options.replyDelayMs > 0) {
-            link->delayed.emplace_back(
-                Steady::now() + std::chrono::milliseconds(core_.options.replyDelayMs),
-                std::move(message));
+            link->delayed.hold(due, std::move(message), false);
         } else {
             link->bytes += message.size();
             link->replies.push_back(std::move(message));
@@ -287,7 +328,7 @@ void Vxi11Front::write(Connection& connection, const rpc::Request& request) {
     }
     reply(connection, request.xid,
           rpc::writeResult(DeviceError::None, static_cast<std::uint32_t>(args.data.size())));
-    if (link->bytes > kMaxReplyBacklog) {
+    if (backlog(*link) > kMaxReplyBacklog) {
         core_.transcript.write("FAULT", "VXI-11: client does not read its replies; connection "
                                         "closed");
         output.close = true;
@@ -365,11 +406,17 @@ std::string Vxi11Front::takeReply(Link& link, const rpc::ReadArgs& args) {
 }
 
 void Vxi11Front::releaseDelayed(Link& link) {
-    while (!link.delayed.empty() && link.delayed.front().first <= Steady::now()) {
-        link.bytes += link.delayed.front().second.size();
-        link.replies.push_back(std::move(link.delayed.front().second));
-        link.delayed.pop_front();
+    const auto now = Steady::now();
+    while (std::optional<std::string> message = link.delayed.takeDue(now)) {
+        link.bytes += message->size();
+        link.replies.push_back(std::move(*message));
     }
+}
+
+// Replies waiting to be read and those still held back, by what they cost,
+// so that a client that never reads is cut off with a delay as without.
+std::size_t Vxi11Front::backlog(const Link& link) {
+    return link.bytes + link.replies.size() * DelayedReplies::kEntryCost + link.delayed.cost();
 }
 
 void Vxi11Front::generic(Connection& connection, const rpc::Request& request) {

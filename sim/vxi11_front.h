@@ -6,6 +6,7 @@
 // io_timeout passes.
 #pragma once
 
+#include "delayed_replies.h"
 #include "front_end.h"
 #include "rpc_stream.h"
 
@@ -53,13 +54,17 @@ private:
         std::deque<std::string> replies;  // whole reply messages, oldest first
         std::size_t taken = 0;            // bytes of the oldest already read
         std::size_t bytes = 0;            // bytes waiting in all of them
-        std::deque<std::pair<Steady::time_point, std::string>> delayed;
+        DelayedReplies delayed;
     };
 
     static bool busy(const Connection& connection) {
         return connection.pending.has_value() || connection.closeWhenSent;
     }
     void accept();
+    [[nodiscard]] std::optional<Steady::time_point> idleDeadline(const Connection& connection) const;
+    void closeIdle();
+    void closeLongestIdle();
+    [[nodiscard]] std::size_t openConnections() const;
     void pump(Connection& connection);
     void handle(Connection& connection, const rpc::Request& request);
     void reply(Connection& connection, std::uint32_t xid, std::string_view results);
@@ -73,6 +78,7 @@ private:
     bool answerPendingRead(Connection& connection);
     std::string takeReply(Link& link, const rpc::ReadArgs& args);
     void releaseDelayed(Link& link);
+    static std::size_t backlog(const Link& link);
     [[nodiscard]] bool accessible(const std::string& device) const;
     Link* linkOf(Connection& connection, std::int32_t lid);
     [[nodiscard]] bool lockedByOther(std::int32_t lid) const;

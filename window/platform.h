@@ -17,6 +17,8 @@ enum ExitStatus : int {
     kExitCommunicationFailure = 1,
     kExitFailedCheck = 2,
     kExitInstrumentErrors = 3,
+    // No display to open the window on (set before the window exists).
+    kExitNoDisplay = 4,
 };
 
 // Thrown by an end seam that cannot stop the process (the tests'), so that no

@@ -67,13 +67,44 @@ void makeDirectories(const std::string& directory) {
     }
 }
 
-void writeAtomically(const std::string& path, const std::string& text) {
+// The file path names once its symbolic links are followed (as many as the
+// kernel follows): an aliases file kept as a link into a dotfiles
+// repository must stay a link, and its target is what is rewritten.
+std::string linkTarget(const std::string& path) {
+    constexpr int kMaxLinks = 40;
+    std::string current = path;
+    for (int hop = 0; hop < kMaxLinks; ++hop) {
+        struct stat status {};
+        if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+        char target[4096];
+        const ssize_t length = ::readlink(current.c_str(), target, sizeof target);
+        if (length < 0) throw IoError("cannot follow " + current + ": " + std::strerror(errno));
+        if (static_cast<std::size_t>(length) == sizeof target) {
+            throw IoError("cannot follow " + current + ": " + std::strerror(ENAMETOOLONG));
+        }
+        const std::string next(target, static_cast<std::size_t>(length));
+        current = next.front() == '/' ? next : directoryOf(current) + "/" + next;
+    }
+    throw IoError("cannot write " + path + ": " + std::strerror(ELOOP));
+}
+
+// A new file is 0600; a target already stricter than that keeps its mode.
+mode_t modeFor(const std::string& target) {
+    struct stat status {};
+    if (::stat(target.c_str(), &status) != 0) return 0600;
+    return status.st_mode & 0600;
+}
+
+// The temporary file lies beside the target, so that the rename stays on
+// one file system and replaces the target, not a link to it.
+void writeAtomically(const std::string& link, const std::string& text) {
+    const std::string path = linkTarget(link);
     makeDirectories(directoryOf(path));
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) throw IoError("cannot write " + path + ": " + std::strerror(errno));
     std::string_view left = text;
-    bool ok = true;
+    bool ok = ::fchmod(fd, modeFor(path)) == 0;
     while (ok && !left.empty()) {
         const ssize_t put = ::write(fd, left.data(), left.size());
         if (put < 0 && errno == EINTR) continue;

@@ -33,7 +33,9 @@ struct LoadedAliases {
 // Binds board to controller in the aliases file (an empty controller
 // removes the binding), keeping its other lines and comments. Written to a
 // temporary file and renamed over the old one, so that a crash leaves the
-// old file or the new one, never half of one. Raises IoError.
+// old file or the new one, never half of one. A file that is a symbolic
+// link is written through it: the link stays, its target is replaced, with
+// the target's mode where it is stricter than 0600. Raises IoError.
 void saveBoardBinding(int board, const std::string& controller);
 
 }  // namespace CorvalenLib

@@ -118,11 +118,13 @@ std::size_t RecordAssembler::feed(std::string_view bytes) {
     std::size_t taken = 0;
     while (!complete_ && taken < bytes.size()) {
         if (!inFragment_) {
-            const std::size_t want = std::min(4 - headerHave_, bytes.size() - taken);
-            std::copy_n(bytes.data() + taken, want, header_ + headerHave_);
-            headerHave_ += want;
-            taken += want;
-            if (headerHave_ == 4) startFragment();
+            // Byte by byte, bounded by the header's size in plain sight:
+            // GCC 12 at -O3 cannot tell that headerHave_ stays below 4 and
+            // reports a copy_n here as overflowing it.
+            while (headerHave_ < sizeof header_ && taken < bytes.size()) {
+                header_[headerHave_++] = static_cast<unsigned char>(bytes[taken++]);
+            }
+            if (headerHave_ == sizeof header_) startFragment();
             continue;
         }
         const std::size_t want = std::min(fragmentLeft_, bytes.size() - taken);

@@ -136,4 +136,62 @@ TEST(AliasBinding, SavingReplacesTheBoardsLineKeepsTheRestAndWritesAtomically) {
     }
 }
 
+// An aliases file kept as a link (dotfiles in a repository): saving writes
+// the link's target, the link stays, and the target keeps a mode stricter
+// than 0600 (a looser one becomes 0600).
+struct LinkCase {
+    const char* name;
+    const char* link;        // what aliases.conf points to, relative to the config root's "dotfiles"
+    bool absolute;           // the link names its target by absolute path
+    std::filesystem::perms targetMode;  // none: the target does not exist yet
+    std::filesystem::perms savedMode;
+};
+
+TEST(AliasBinding, SavingThroughASymbolicLinkRewritesItsTargetAndKeepsTheLink) {
+    using P = std::filesystem::perms;
+    for (const LinkCase& row : {
+             LinkCase{"relative, 0644 becomes 0600", "aliases.conf", false,
+                      P::owner_read | P::owner_write | P::group_read | P::others_read,
+                      P::owner_read | P::owner_write},
+             LinkCase{"absolute, read-only kept", "aliases.conf", true, P::owner_read, P::owner_read},
+             LinkCase{"through a second link", "second-link", false,
+                      P::owner_read | P::owner_write, P::owner_read | P::owner_write},
+             LinkCase{"dangling: the target is made", "aliases.conf", false, P::none,
+                      P::owner_read | P::owner_write},
+         }) {
+        SCOPED_TRACE(row.name);
+        peers::ConfigDir config;
+        const auto dotfiles = config.file().parent_path().parent_path() / "dotfiles";
+        const auto target = dotfiles / "aliases.conf";
+        std::filesystem::create_directories(dotfiles);
+        std::filesystem::create_directories(config.file().parent_path());
+        if (row.targetMode != P::none) {
+            std::ofstream(target) << "# kept in git\nbench=ASRL1::INSTR\n";
+            std::filesystem::permissions(target, row.targetMode);
+        }
+        if (std::string(row.link) == "second-link") {
+            std::filesystem::create_symlink("aliases.conf", dotfiles / "second-link");
+        }
+        const auto pointsTo = row.absolute ? dotfiles / row.link
+                                           : std::filesystem::path("../dotfiles") / row.link;
+        std::filesystem::create_symlink(pointsTo, config.file());
+
+        CorvalenLib::saveBoardBinding(0, "PRLGX-TCPIP::lab::1234::INTFC");
+
+        EXPECT_TRUE(std::filesystem::is_symlink(config.file()));
+        EXPECT_EQ(std::filesystem::read_symlink(config.file()), pointsTo);
+        std::ifstream in(target, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_EQ(text, row.targetMode != P::none
+                            ? "# kept in git\nbench=ASRL1::INSTR\nGPIB0::INTFC=PRLGX-TCPIP::lab::1234::INTFC\n"
+                            : "GPIB0::INTFC=PRLGX-TCPIP::lab::1234::INTFC\n");
+        EXPECT_EQ(std::filesystem::status(target).permissions(), row.savedMode);
+        const auto entries = [](const std::filesystem::path& dir) {
+            return std::distance(std::filesystem::directory_iterator(dir), {});
+        };
+        EXPECT_EQ(entries(dotfiles), std::string(row.link) == "second-link" ? 2 : 1) << "a temporary file left";
+        EXPECT_EQ(entries(config.file().parent_path()), 1) << "a temporary file left";
+    }
+}
+
 }  // namespace

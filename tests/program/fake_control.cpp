@@ -89,7 +89,10 @@ std::string FakeControl::nextReply(const char* kind) {
     }
     std::deque<std::string>& answers = found->second;
     std::string reply = answers.front();
-    if (answers.size() > 1) {
+    if (script_->cycling.count(lastCommand_) != 0) {
+        answers.pop_front();
+        answers.push_back(reply);
+    } else if (answers.size() > 1) {
         answers.pop_front();
     }
     return reply;

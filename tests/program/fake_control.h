@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ struct Script {
     // Replies by query. The replies of one query are used in order; the last
     // one repeats once it is reached.
     std::map<std::string, std::deque<std::string>> replies;
+    // Queries whose replies start over from the first once the last is
+    // used, for an instrument that repeats itself forever.
+    std::set<std::string> cycling;
     std::string interfaceType = "GPIB";
     std::string addressAfterDialog = "ASRL1::INSTR";
     // The call with this index (0-based, over all calls) raises IoError

@@ -576,6 +576,36 @@ TEST_F(StoredReadings, AStalledScanEndsAfterTheBoundSinceTheLastNewReading) {
     EXPECT_LT(polls, 2001U + 61000U);
 }
 
+TEST_F(StoredReadings, AScanRestartedForeverEndsThroughTheStallBound) {
+    // The count climbs 0..30 (a reading a second at 10 ms a poll), falls
+    // to 0 and climbs again, forever: only a new highest count is progress,
+    // so the 60 s bound runs from the first time 30 was seen.
+    clock.step = 0.01;
+    constexpr int kPollsPerReading = 100;
+    constexpr int kTop = 30;
+    std::deque<std::string> counts;
+    for (int count = 0; count <= kTop; ++count) {
+        counts.insert(counts.end(), kPollsPerReading, std::to_string(count));
+    }
+    script->answer("DATA:POINTS?", counts);
+    script->cycling.insert("DATA:POINTS?");
+    script->failAtCall = 200000;  // a wait that never ends fails here instead
+    openWindow();
+    const std::string err = clickCapturingStderr("GetReadings");
+    EXPECT_EQ(endStatus, 1);
+    EXPECT_NE(err.find("no new reading stored for 60 s"), std::string::npos) << err;
+    EXPECT_NE(err.find("held 30 before"), std::string::npos) << err;
+    const std::vector<Call>& calls = script->calls;
+    const auto firstPoll = std::find_if(calls.begin(), calls.end(), [](const Call& call) {
+        return call.text == "Output DATA:POINTS?";
+    });
+    ASSERT_NE(firstPoll, calls.end());
+    const double firstRestart = firstPoll->time + (kTop + 1) * kPollsPerReading * clock.step;
+    const std::size_t polls = script->count("Output DATA:POINTS?");
+    EXPECT_GT(polls, std::size_t{(kTop + 1) * kPollsPerReading}) << "the scan restarted";
+    EXPECT_LT(clock.now - firstRestart, 90.0);
+}
+
 TEST_F(StoredReadings, ALongMeasurementGetsALongerBound) {
     clock.step = 1.0;
     script->answer("TRIGger:TIMer?", {"100"});  // meas_time 105 s: bound 2 x 205 = 410 s

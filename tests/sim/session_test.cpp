@@ -147,10 +147,11 @@ TEST(SimulatorOptions, TheCommandLineAsDocumented) {
     EXPECT_FALSE(defaults.pty);
     EXPECT_EQ(defaults.host, "127.0.0.1");
     EXPECT_EQ(defaults.port, 5025);
+    EXPECT_EQ(defaults.idleTimeoutS, 300);
     const SimulatorOptions options =
         parseOptions({"--pty", "--tcp", "0", "--speed", "50", "--seed=9", "--error",
                       "-113,\"Undefined header\"", "--error", "+101,Calibration lost", "--module",
-                      "", "--no-line-end", "7", "--reply-delay", "20"});
+                      "", "--no-line-end", "7", "--reply-delay", "20", "--idle-timeout", "0"});
     EXPECT_TRUE(options.pty);
     EXPECT_TRUE(options.tcp);
     EXPECT_EQ(options.port, 0);
@@ -162,6 +163,7 @@ TEST(SimulatorOptions, TheCommandLineAsDocumented) {
     EXPECT_EQ(options.instrument.module, "");
     EXPECT_EQ(options.faults.noLineEnd, 7);
     EXPECT_EQ(options.replyDelayMs, 20);
+    EXPECT_EQ(options.idleTimeoutS, 0);
     EXPECT_EQ(parseOptions({"--tcp", "0.0.0.0:6000"}).host, "0.0.0.0");
     EXPECT_EQ(parseOptions({"--pty"}).tcp, false);
     for (const std::vector<std::string>& bad :
@@ -171,6 +173,7 @@ TEST(SimulatorOptions, TheCommandLineAsDocumented) {
                                                {"--speed", "0"},
                                                {"--speed", "fast"},
                                                {"--close-after", "-1"},
+                                               {"--idle-timeout", "-1"},
                                                {"--error", "0,none"},
                                                {"--error", "x"},
                                                {"--frobnicate"},

@@ -276,6 +276,129 @@ class ThroughBareRpc(unittest.TestCase):
             self.assertEqual(struct.unpack(">7I", reply), (77, 1, 0, 0, 0, 0, port))
 
 
+def peak_memory_mb(process):
+    """The simulator's peak resident set so far (VmHWM), in MiB."""
+    with open("/proc/%d/status" % process.pid, encoding="ascii") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024
+    raise AssertionError("no VmHWM in /proc/%d/status" % process.pid)
+
+
+def closed_within(sock, seconds):
+    """True when the peer closes (or resets) the connection within seconds."""
+    sock.settimeout(seconds)
+    try:
+        return sock.recv(4096) == b""
+    except ConnectionResetError:
+        return True
+    except socket.timeout:
+        return False
+
+
+class HostileClients(unittest.TestCase):
+    """Clients that hold connections open, trickle bytes or never read."""
+
+    def start(self, *options):
+        sim = VxiSimulator(*options)
+        self.addCleanup(sim.close)
+        return sim
+
+    def hold(self, port, count):
+        held = [socket.create_connection(("127.0.0.1", port), timeout=5) for _ in range(count)]
+        for sock in held:
+            self.addCleanup(sock.close)
+        return held
+
+    def test_a_good_client_is_served_while_sixteen_idle_ones_are_held(self):
+        sim = self.start()
+        for port in (111, sim.vxi11_port):
+            held = self.hold(port, 16)
+            held[-1].sendall(b"\x80\x00")  # a slow client: half a record mark
+        time.sleep(0.3)  # all of them accepted
+        manager = pyvisa.ResourceManager("@py")
+        self.addCleanup(manager.close)
+        started = time.monotonic()
+        instrument = manager.open_resource(INST0, read_termination="\n", timeout=3000)
+        self.addCleanup(instrument.close)
+        self.assertIn("TQ820A", instrument.query("*IDN?"))
+        print("good client with 16 idle held on each channel: served in %.3f s"
+              % (time.monotonic() - started), file=sys.stderr)
+        for channel in ("portmapper", "VXI-11"):
+            self.assertTrue(any(fault.startswith(channel + ": 16 connections; the longest idle")
+                                for fault in sim.events("FAULT")), channel)
+
+    def test_idle_and_trickling_connections_time_out(self):
+        sim = self.start("--idle-timeout", "1")
+        idle = self.hold(111, 1) + self.hold(sim.vxi11_port, 1)
+        trickling = self.hold(111, 1) + self.hold(sim.vxi11_port, 1)
+        started = time.monotonic()
+        for byte in b"\x80\x00\x00":  # a record mark, a byte at a time, never finished
+            for sock in trickling:
+                sock.sendall(bytes([byte]))
+            time.sleep(0.4)
+        for sock in idle + trickling:
+            self.assertTrue(closed_within(sock, 3.0))
+        took = time.monotonic() - started
+        self.assertGreater(took, 0.9)
+        self.assertLess(took, 3.0)
+        closed = [fault.split(":")[0] for fault in sim.events("FAULT")
+                  if fault.endswith(" idle for 1 s; closed")]
+        self.assertEqual(sorted(closed), ["VXI-11"] * 2 + ["portmapper"] * 2)
+
+    # A client that floods queries and never reads their replies is cut off
+    # with --reply-delay as without it, and the simulator stays small.
+    def test_a_flood_of_delayed_replies_is_cut_off(self):
+        for transport in ("TCP", "VXI-11"):
+            with self.subTest(transport):
+                sim = VxiSimulator("--reply-delay", "3000", "--max-recv-size", "65536")
+                try:
+                    flood = self.flood_tcp if transport == "TCP" else self.flood_vxi11
+                    cut, sent = flood(sim)
+                    peak = peak_memory_mb(sim.process)
+                    faults = sim.events("FAULT")
+                finally:
+                    sim.close()  # port 111 free for the next
+                print("%s flood with --reply-delay: %s after %.1f MB of queries, VmHWM %.1f MB"
+                      % (transport, "cut off" if cut else "NOT cut off", sent / 1e6, peak),
+                      file=sys.stderr)
+                self.assertTrue(cut)
+                self.assertLess(peak, 64)
+                self.assertTrue(any("does not read its replies" in fault for fault in faults))
+
+    FLOOD_BYTES = 16 << 20  # a simulator that never cuts off is given this much
+    FLOOD_SECONDS = 10
+
+    def flood_tcp(self, sim):
+        sock = self.hold(sim.tcp_port, 1)[0]
+        chunk = b"*IDN?\n" * 10000
+        sent = 0
+        deadline = time.monotonic() + self.FLOOD_SECONDS
+        while sent < self.FLOOD_BYTES and time.monotonic() < deadline:
+            try:
+                sock.sendall(chunk)
+            except (BrokenPipeError, ConnectionResetError):
+                return True, sent
+            sent += len(chunk)
+        return closed_within(sock, 1.0), sent
+
+    def flood_vxi11(self, sim):
+        rpc = BareRpc(sim.vxi11_port)
+        self.addCleanup(rpc.sock.close)
+        body = rpc.call(10, struct.pack(">iII", 7, 0, 0) + opaque(b"inst0"))[1]
+        lid = struct.unpack(">iiII", body)[1]
+        queries = b"*IDN?\n" * 10000
+        sent = 0
+        deadline = time.monotonic() + self.FLOOD_SECONDS
+        try:
+            while sent < self.FLOOD_BYTES and time.monotonic() < deadline:
+                rpc.call(11, struct.pack(">iIIi", lid, 1000, 0, 8) + opaque(queries))
+                sent += len(queries)
+        except (EOFError, ConnectionResetError, BrokenPipeError):
+            return True, sent
+        return False, sent
+
+
 def main():
     global BINARY
     BINARY = sys.argv.pop(1)
