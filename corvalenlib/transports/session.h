@@ -38,10 +38,16 @@ public:
     virtual void close() noexcept = 0;
     [[nodiscard]] virtual std::string interfaceType() const = 0;
 
-    void setTimeout(std::chrono::milliseconds timeout) { limits_.timeout = timeout; }
+    // The I/O time-out from the next operation on; a session whose bus
+    // keeps a time-out of its own passes it on at once.
+    void setTimeout(std::chrono::milliseconds timeout) {
+        limits_.timeout = timeout;
+        timeoutChanged();
+    }
 
 protected:
     [[nodiscard]] const IoLimits& limits() const { return limits_; }
+    virtual void timeoutChanged() {}
 
 private:
     IoLimits limits_;
