@@ -140,13 +140,19 @@ void FdChannel::readReply(std::string& reply, std::chrono::milliseconds timeout)
             inOverlongReply_ = true;
             throw IoError("reply longer than " + describeSize(buffer_.maxReply()) + " without a line end");
         }
-        if (!receive(deadline)) {
-            if (buffer_.pending() == 0) throw TimeoutError("no reply within " + describeDuration(timeout));
-            throw TimeoutError("no line end within " + describeDuration(timeout) + " (" +
-                               std::to_string(buffer_.pending()) + " bytes of the reply received)");
-        }
+        // Past the deadline one more read takes what has already arrived, so
+        // that a peer that keeps sending cannot stretch the wait.
+        const bool late = std::chrono::steady_clock::now() >= deadline;
+        if (!receive(deadline)) failReadTimeout(timeout);
         if (buffer_.takeReply(reply)) return;
+        if (late) failReadTimeout(timeout);
     }
+}
+
+void FdChannel::failReadTimeout(std::chrono::milliseconds timeout) const {
+    if (buffer_.pending() == 0) throw TimeoutError("no reply within " + describeDuration(timeout));
+    throw TimeoutError("no line end within " + describeDuration(timeout) + " (" + std::to_string(buffer_.pending()) +
+                       " bytes of the reply received)");
 }
 
 void FdChannel::skipRestOfOverlongReply(Deadline deadline, std::chrono::milliseconds timeout) {

@@ -26,7 +26,8 @@ public:
     void close() noexcept;
 
     void writeAll(std::string_view data, std::chrono::milliseconds timeout);
-    // One reply through its LF; bytes after it stay for the next call.
+    // One reply through its LF, complete by the deadline; bytes after it
+    // stay for the next call.
     void readReply(std::string& reply, std::chrono::milliseconds timeout);
     // Drops buffered input and whatever the peer has sent but we never read.
     void discardInput();
@@ -44,6 +45,7 @@ private:
     // is left until deadline: one system call per reply in the common case.
     void armReceiveTimeout(Deadline deadline);
     [[noreturn]] void failOnError(int error, std::string_view operation) const;
+    [[noreturn]] void failReadTimeout(std::chrono::milliseconds timeout) const;
     // Drops the rest of a reply that overran the cap, so that its tail is
     // never handed out as the next reply.
     void skipRestOfOverlongReply(Deadline deadline, std::chrono::milliseconds timeout);
