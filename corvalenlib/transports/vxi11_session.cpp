@@ -52,11 +52,6 @@ std::uint32_t milliseconds(std::chrono::milliseconds duration) {
     return static_cast<std::uint32_t>(std::clamp<long long>(duration.count(), 0, 0xFFFFFFFFLL));
 }
 
-std::string describeSize(std::size_t bytes) {
-    if (bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MiB";
-    return std::to_string(bytes) + " bytes";
-}
-
 template <typename Results>
 Results decodeDeviceResults(std::string_view bytes, bool_t (*decode)(XDR*, Results*),
                             std::string_view what) {
@@ -148,8 +143,8 @@ void Vxi11Session::open() {
     close();
     const auto host = hostOf(address_);
     const auto budget = budgetOf(limits().connectTimeout, limits().connectTimeout);
-    corePort_ = askPortmapper(host, budget);
-    core_.connect(host, corePort_, budget);
+    const auto corePort = askPortmapper(host, budget);
+    core_.connect(host, corePort, budget);
     createLink(budget);
 }
 
@@ -325,8 +320,9 @@ void Vxi11Session::close() noexcept {
                 DEVICE_CORE, DEVICE_CORE_VERSION, kDestroyLink, 4,
                 [&](XDR* stream) { return xdr_Device_Link(stream, &link) != 0; },
                 [](std::string_view) { return 0; }, budgetOf(wait, wait));
-        } catch (const IoError&) {
-            // Best effort: the server drops the link with the connection.
+        } catch (...) {
+            // Best effort, and nothing may leave a noexcept close (not
+            // bad_alloc either): the server drops the link with the connection.
         }
     }
     link_ = -1;
