@@ -179,7 +179,7 @@ std::string broadcastGetport(std::chrono::milliseconds window, const std::atomic
         if (got <= 0) continue;
         const auto port = decodeGetportReply(std::string_view(datagram, static_cast<std::size_t>(got)), xid);
         const auto address = dottedQuad(from.sin_addr);
-        if (port && seen.insert(address).second) found(Responder{address, *port});
+        if (port && seen.insert(address).second) found(Responder{address});
     }
     return {};
 }

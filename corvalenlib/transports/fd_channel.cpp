@@ -26,11 +26,6 @@ int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
     return static_cast<int>(ceil<milliseconds>(left).count());
 }
 
-std::string describeSize(std::size_t bytes) {
-    if (bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MiB";
-    return std::to_string(bytes) + " bytes";
-}
-
 }  // namespace
 
 void FdChannel::attach(int fd, Kind kind) {

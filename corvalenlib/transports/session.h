@@ -61,4 +61,7 @@ private:
 // "10 s", "250 ms": a time-out as error texts show it.
 [[nodiscard]] std::string describeDuration(std::chrono::milliseconds duration);
 
+// "1 MiB", "4100 bytes": a size as error texts show it.
+[[nodiscard]] std::string describeSize(std::size_t bytes);
+
 }  // namespace CorvalenLib

@@ -47,9 +47,6 @@ public:
     void close() noexcept override;
     [[nodiscard]] std::string interfaceType() const override { return "TCPIP"; }
 
-    // The port the portmapper gave; 0 before open.
-    [[nodiscard]] std::uint16_t corePort() const { return corePort_; }
-
 private:
     [[nodiscard]] RpcChannel::Budget ioBudget() const;
     [[nodiscard]] std::uint16_t askPortmapper(const std::string& host,
@@ -64,7 +61,6 @@ private:
 
     VxiAddress address_;
     RpcChannel core_;
-    std::uint16_t corePort_ = 0;
     int link_ = -1;
     std::size_t maxRecvSize_ = 0;
     std::string pending_;              // received, not yet handed out
