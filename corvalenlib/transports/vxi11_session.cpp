@@ -39,11 +39,6 @@ constexpr auto kMaxCloseWait = 1000ms;
 constexpr std::size_t kWriteArgumentsSize = 20;
 constexpr std::size_t kRecordOverhead = 1024;
 
-std::string hostOf(const VxiAddress& address) {
-    const auto& host = address.host;
-    return host.size() > 2 && host.front() == '[' ? host.substr(1, host.size() - 2) : host;
-}
-
 RpcChannel::Budget budgetOf(std::chrono::milliseconds wait, std::chrono::milliseconds shown) {
     return {std::chrono::steady_clock::now() + wait, shown};
 }
@@ -141,8 +136,9 @@ void Vxi11Session::requireTimeLeft(const RpcChannel::Budget& budget, std::string
 
 void Vxi11Session::open() {
     close();
-    const auto host = hostOf(address_);
-    const auto budget = budgetOf(limits().connectTimeout, limits().connectTimeout);
+    // One name lookup for both connections, within the one connect bound.
+    const auto budget = budgetFrom(limits().connectTimeout);
+    const auto host = HostAddresses::lookUp(unbracketedHost(address_.host), budget);
     const auto corePort = askPortmapper(host, budget);
     core_.connect(host, corePort, budget);
     createLink(budget);
@@ -154,8 +150,7 @@ void Vxi11Session::openOn(int fd, std::uint32_t firstXid) {
     createLink(budgetOf(limits().connectTimeout, limits().connectTimeout));
 }
 
-std::uint16_t Vxi11Session::askPortmapper(const std::string& host,
-                                          const RpcChannel::Budget& budget) {
+std::uint16_t Vxi11Session::askPortmapper(const HostAddresses& host, const RpcChannel::Budget& budget) {
     RpcChannel portmapper("the portmapper", kRecordOverhead);
     portmapper.connect(host, kPortmapperPort, budget);
     const auto port = portmapper.call(
@@ -170,7 +165,7 @@ std::uint16_t Vxi11Session::askPortmapper(const std::string& host,
         },
         budget);
     if (port == 0 || port > 65535) {
-        throw IoError("the portmapper at " + host +
+        throw IoError("the portmapper at " + host.host() +
                       " knows no VXI-11 core channel (program 0x0607AF version 1 on TCP)" +
                       (port == 0 ? std::string() : ", it named port " + std::to_string(port)));
     }

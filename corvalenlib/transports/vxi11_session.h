@@ -49,8 +49,7 @@ public:
 
 private:
     [[nodiscard]] RpcChannel::Budget ioBudget() const;
-    [[nodiscard]] std::uint16_t askPortmapper(const std::string& host,
-                                              const RpcChannel::Budget& budget);
+    [[nodiscard]] std::uint16_t askPortmapper(const HostAddresses& host, const RpcChannel::Budget& budget);
     void createLink(const RpcChannel::Budget& budget);
     // Reads one block into pending_; true when it ended the message.
     bool readBlock(const RpcChannel::Budget& budget);
