@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/portmapper.h"
 #include "vxi11/vxi11.h"
 
 namespace CorvalenLib {
@@ -15,11 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::uint32_t kPortmapperProgram = 100000;
-constexpr std::uint32_t kPortmapperVersion = 2;
-constexpr std::uint32_t kPortmapperGetPort = 3;
-constexpr std::uint16_t kPortmapperPort = 111;
-constexpr std::uint32_t kProtocolTcp = 6;
 // rpcgen names the procedures by macros in lower case; these keep them apart
 // from our own names.
 constexpr std::uint32_t kCreateLink = create_link;
@@ -152,18 +148,10 @@ void Vxi11Session::openOn(int fd, std::uint32_t firstXid) {
 
 std::uint16_t Vxi11Session::askPortmapper(const HostAddresses& host, const RpcChannel::Budget& budget) {
     RpcChannel portmapper("the portmapper", kRecordOverhead);
-    portmapper.connect(host, kPortmapperPort, budget);
-    const auto port = portmapper.call(
-        kPortmapperProgram, kPortmapperVersion, kPortmapperGetPort, 16,
-        [](XDR* stream) {
-            u_int words[4] = {DEVICE_CORE, DEVICE_CORE_VERSION, kProtocolTcp, 0};
-            return std::all_of(std::begin(words), std::end(words),
-                               [&](u_int& word) { return xdr_u_int(stream, &word) != 0; });
-        },
-        [](std::string_view results) {
-            return decodeDeviceResults(results, xdr_u_int, "the portmapper's GETPORT");
-        },
-        budget);
+    portmapper.connect(host, portmapper::kPort, budget);
+    const auto port = portmapper.call(portmapper::kProgram, portmapper::kVersion, portmapper::kGetport,
+                                      portmapper::kGetportArgumentsSize, portmapper::encodeGetportArguments,
+                                      portmapper::decodeGetportResults, budget);
     if (port == 0 || port > 65535) {
         throw IoError("the portmapper at " + host.host() +
                       " knows no VXI-11 core channel (program 0x0607AF version 1 on TCP)" +
