@@ -26,8 +26,7 @@ public:
     void close() noexcept;
 
     void writeAll(std::string_view data, std::chrono::milliseconds timeout);
-    // One reply through its LF, complete by the deadline; bytes after it
-    // stay for the next call.
+    // One reply through its LF; bytes after it stay for the next call.
     void readReply(std::string& reply, std::chrono::milliseconds timeout);
     // Drops buffered input and whatever the peer has sent but we never read.
     void discardInput();
