@@ -4,9 +4,15 @@
 // longer than the cap, stale lines before the clear's "++ver" answer), and
 // the line closed after the script, so that nothing ever waits.
 //
+// The controller's side drains what the session sends, as a controller does
+// (a peer that never reads fills the socket's buffer after a few hundred
+// requests, and every later write then waits out its time-out).
+//
 // Invariants: only IoError comes out; every reply ends at its LF and fits
-// the cap; until the first discard or refused reply, the version line and
-// the replies are the script's bytes in order, none lost or repeated.
+// the cap; each read asks the controller once ("++read eoi") and each
+// discard sends "++clr" and "++ver"; until the first discard or refused
+// reply, the version line and the replies are the script's bytes in order,
+// none lost or repeated.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,6 +30,15 @@ using namespace std::chrono_literals;
 using CorvalenLib::IoError;
 
 constexpr int kMostReads = 512;
+
+// What the session sent since the last call.
+std::string drain(int peer) {
+    std::string sent;
+    char chunk[4096];
+    ssize_t got = 0;
+    while ((got = ::recv(peer, chunk, sizeof chunk, MSG_DONTWAIT)) > 0) sent.append(chunk, static_cast<std::size_t>(got));
+    return sent;
+}
 
 }  // namespace
 
@@ -54,15 +69,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto lineEnd = script.find('\n');
         TQ_FUZZ_CHECK(lineEnd != std::string::npos && script.compare(0, seen.size(), seen) == 0);
         seen = script.substr(0, lineEnd + 1);
+        (void)drain(peer);
         std::string reply;
         for (int read = 1; read <= kMostReads; ++read) {
             try {
                 session.readReply(reply);
             } catch (const IoError& error) {
                 if (std::string_view(error.what()).find("closed") != std::string_view::npos) throw;
+                TQ_FUZZ_CHECK(drain(peer) == "++read eoi\n");
                 inOrder = false;  // refused as over-long: its rest is skipped
                 continue;
             }
+            TQ_FUZZ_CHECK(drain(peer) == "++read eoi\n");
             TQ_FUZZ_CHECK(!reply.empty() && reply.back() == '\n' && reply.size() <= limits.maxReply);
             TQ_FUZZ_CHECK(reply.find('\n') == reply.size() - 1);
             if (inOrder) {
@@ -72,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (read == discardAt) {
                 inOrder = false;
                 session.discardInput();
+                TQ_FUZZ_CHECK(drain(peer) == "++clr\n++ver\n");
             }
         }
     } catch (const IoError&) {

@@ -108,6 +108,7 @@ void writeAtomically(const std::string& link, const std::string& text) {
     while (ok && !left.empty()) {
         const ssize_t put = ::write(fd, left.data(), left.size());
         if (put < 0 && errno == EINTR) continue;
+        if (put == 0) errno = ENOSPC;  // write sets no errno when it puts nothing: the disk took no more
         ok = put > 0;
         if (ok) left.remove_prefix(static_cast<std::size_t>(put));
     }

@@ -361,6 +361,16 @@ std::string canonicalName(const Interface& interface) {
     return std::visit(Namer{}, interface);
 }
 
+std::string bracketedHost(std::string_view host) {
+    if (host.find(':') == std::string_view::npos || host.starts_with('[')) return std::string(host);
+    return "[" + std::string(host) + "]";
+}
+
+std::string unbracketedHost(std::string_view host) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') return std::string(host.substr(1, host.size() - 2));
+    return std::string(host);
+}
+
 std::string interfaceTypeOf(const Resource& resource) {
     struct Typer {
         std::string operator()(const GpibAddress&) const { return "GPIB"; }

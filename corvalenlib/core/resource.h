@@ -64,6 +64,11 @@ using Resource = std::variant<GpibAddress, SerialAddress, SocketAddress, VxiAddr
 // out, "GPIB0::9::INSTR", "ASRL1::INSTR", "TCPIP0::host::5025::SOCKET".
 [[nodiscard]] std::string canonicalName(const Resource& resource);
 
+// A host as a resource writes it, an IPv6 address in brackets ("[::1]"),
+// and as the name service takes it, without them ("::1").
+[[nodiscard]] std::string bracketedHost(std::string_view host);
+[[nodiscard]] std::string unbracketedHost(std::string_view host);
+
 // "GPIB", "ASRL", "TCPIP" or "USB".
 [[nodiscard]] std::string interfaceTypeOf(const Resource& resource);
 

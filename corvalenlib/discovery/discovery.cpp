@@ -15,43 +15,15 @@
 #include <random>
 #include <set>
 
+#include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/portmapper.h"
+#include "corvalenlib/transports/rpc_stream.h"
+
 namespace CorvalenLib {
 namespace {
 
-constexpr std::uint32_t kPortmapperProgram = 100000;
-constexpr std::uint32_t kPortmapperVersion = 2;
-constexpr std::uint32_t kGetportProcedure = 3;
-constexpr std::uint32_t kVxiCoreProgram = 0x0607AF;
-constexpr std::uint32_t kVxiCoreVersion = 1;
-constexpr std::uint32_t kTcp = 6;
-constexpr std::uint16_t kPortmapperPort = 111;
-constexpr std::uint32_t kMaxAuthLength = 400;  // RFC 5531's bound on opaque_auth
 // Polls in short slices so that a cancel is seen quickly.
 constexpr std::chrono::milliseconds kPollSlice{50};
-
-void putWord(std::string& out, std::uint32_t word) {
-    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((word >> shift) & 0xFF);
-}
-
-class WordReader {
-public:
-    explicit WordReader(std::string_view bytes) : bytes_(bytes) {}
-    std::optional<std::uint32_t> next() {
-        if (bytes_.size() < 4) return std::nullopt;
-        std::uint32_t word = 0;
-        for (int i = 0; i < 4; ++i) word = (word << 8) | static_cast<unsigned char>(bytes_[static_cast<std::size_t>(i)]);
-        bytes_.remove_prefix(4);
-        return word;
-    }
-    bool skip(std::size_t count) {
-        if (bytes_.size() < count) return false;
-        bytes_.remove_prefix(count);
-        return true;
-    }
-
-private:
-    std::string_view bytes_;
-};
 
 std::string dottedQuad(const in_addr& address) {
     char text[INET_ADDRSTRLEN] = {};
@@ -88,7 +60,7 @@ std::pair<int, std::string> sendCalls(int fd, const std::vector<BroadcastInterfa
         if (!sent.insert(interface.broadcast).second) continue;
         sockaddr_in to{};
         to.sin_family = AF_INET;
-        to.sin_port = htons(kPortmapperPort);
+        to.sin_port = htons(portmapper::kPort);
         ::inet_pton(AF_INET, interface.broadcast.c_str(), &to.sin_addr);
         if (::sendto(fd, call.data(), call.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0) {
             failure = interface.name + ": " + std::strerror(errno);
@@ -118,35 +90,21 @@ std::vector<BroadcastInterface> broadcastInterfaces() {
 
 std::string encodeGetportCall(std::uint32_t xid) {
     std::string call;
-    call.reserve(56);
-    putWord(call, xid);
-    putWord(call, 0);  // CALL
-    putWord(call, 2);  // RPC version
-    putWord(call, kPortmapperProgram);
-    putWord(call, kPortmapperVersion);
-    putWord(call, kGetportProcedure);
-    for (int i = 0; i < 4; ++i) putWord(call, 0);  // AUTH_NONE credentials and verifier
-    putWord(call, kVxiCoreProgram);
-    putWord(call, kVxiCoreVersion);
-    putWord(call, kTcp);
-    putWord(call, 0);
+    rpc::appendCall(call, {xid, portmapper::kProgram, portmapper::kVersion, portmapper::kGetport},
+                    portmapper::kGetportArgumentsSize, portmapper::encodeGetportArguments, rpc::Framing::Datagram);
     return call;
 }
 
-// 4-byte words as RFC 5531 lays out an accepted reply:
-//   xid, REPLY(1), MSG_ACCEPTED(0), verifier flavor, verifier length, verifier
-//   bytes padded to 4, SUCCESS(0), then the port.
 std::optional<std::uint16_t> decodeGetportReply(std::string_view datagram, std::uint32_t xid) {
-    WordReader reader(datagram);
-    if (reader.next() != xid || reader.next() != 1u || reader.next() != 0u) return std::nullopt;
-    if (!reader.next()) return std::nullopt;  // verifier flavor: any
-    const auto verifierLength = reader.next();
-    if (!verifierLength || *verifierLength > kMaxAuthLength) return std::nullopt;
-    if (!reader.skip((*verifierLength + 3) / 4 * 4)) return std::nullopt;
-    if (reader.next() != 0u) return std::nullopt;
-    const auto port = reader.next();
-    if (!port || *port == 0 || *port > 0xFFFF) return std::nullopt;
-    return static_cast<std::uint16_t>(*port);
+    try {
+        const auto results = rpc::acceptedResults(datagram, xid);
+        if (!results) return std::nullopt;
+        const auto port = portmapper::decodeGetportResults(*results);
+        if (port == 0 || port > 0xFFFF) return std::nullopt;
+        return static_cast<std::uint16_t>(port);
+    } catch (const IoError&) {
+        return std::nullopt;  // anyone on the LAN may send anything to our port
+    }
 }
 
 std::string broadcastGetport(std::chrono::milliseconds window, const std::atomic<bool>& cancelled,
@@ -179,7 +137,7 @@ std::string broadcastGetport(std::chrono::milliseconds window, const std::atomic
         if (got <= 0) continue;
         const auto port = decodeGetportReply(std::string_view(datagram, static_cast<std::size_t>(got)), xid);
         const auto address = dottedQuad(from.sin_addr);
-        if (port && seen.insert(address).second) found(Responder{address, *port});
+        if (port && seen.insert(address).second) found(Responder{address});
     }
     return {};
 }

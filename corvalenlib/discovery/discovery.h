@@ -36,7 +36,6 @@ struct BroadcastInterface {
 
 struct Responder {
     std::string address;  // dotted quad the reply came from
-    std::uint16_t corePort = 0;
 };
 
 // Broadcasts the call on every interface and reports each responder once, as

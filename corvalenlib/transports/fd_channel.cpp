@@ -26,11 +26,6 @@ int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
     return static_cast<int>(ceil<milliseconds>(left).count());
 }
 
-std::string describeSize(std::size_t bytes) {
-    if (bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MiB";
-    return std::to_string(bytes) + " bytes";
-}
-
 }  // namespace
 
 void FdChannel::attach(int fd, Kind kind) {
@@ -140,13 +135,17 @@ void FdChannel::readReply(std::string& reply, std::chrono::milliseconds timeout)
             inOverlongReply_ = true;
             throw IoError("reply longer than " + describeSize(buffer_.maxReply()) + " without a line end");
         }
-        if (!receive(deadline)) {
-            if (buffer_.pending() == 0) throw TimeoutError("no reply within " + describeDuration(timeout));
-            throw TimeoutError("no line end within " + describeDuration(timeout) + " (" +
-                               std::to_string(buffer_.pending()) + " bytes of the reply received)");
-        }
+        // Past the deadline reads take only what is there without waiting;
+        // the cap bounds how much that can be.
+        if (!receive(deadline)) failReadTimeout(timeout);
         if (buffer_.takeReply(reply)) return;
     }
+}
+
+void FdChannel::failReadTimeout(std::chrono::milliseconds timeout) const {
+    if (buffer_.pending() == 0) throw TimeoutError("no reply within " + describeDuration(timeout));
+    throw TimeoutError("no line end within " + describeDuration(timeout) + " (" + std::to_string(buffer_.pending()) +
+                       " bytes of the reply received)");
 }
 
 void FdChannel::skipRestOfOverlongReply(Deadline deadline, std::chrono::milliseconds timeout) {

@@ -44,6 +44,7 @@ private:
     // is left until deadline: one system call per reply in the common case.
     void armReceiveTimeout(Deadline deadline);
     [[noreturn]] void failOnError(int error, std::string_view operation) const;
+    [[noreturn]] void failReadTimeout(std::chrono::milliseconds timeout) const;
     // Drops the rest of a reply that overran the cap, so that its tail is
     // never handed out as the next reply.
     void skipRestOfOverlongReply(Deadline deadline, std::chrono::milliseconds timeout);

@@ -33,14 +33,29 @@ const char* errorName(int code) {
     return code >= 0 && code < static_cast<int>(kNames.size()) ? kNames[static_cast<std::size_t>(code)] : "unknown error";
 }
 
-// The smallest NI-488 time-out code (T10us .. T1000s) that is not shorter than
-// timeout; the library keeps its own monotonic deadline as well.
-int timeoutCode(std::chrono::milliseconds timeout) {
-    static constexpr std::array<double, 17> kSeconds{10e-6, 30e-6, 100e-6, 300e-6, 1e-3, 3e-3, 10e-3, 30e-3, 0.1,
-                                                     0.3,   1.0,   3.0,    10.0,   30.0, 100.0, 300.0, 1000.0};
-    const double seconds = std::chrono::duration<double>(timeout).count();
-    const auto* code = std::find_if(kSeconds.begin(), kSeconds.end(), [&](double s) { return s >= seconds; });
-    return code == kSeconds.end() ? static_cast<int>(kSeconds.size()) : static_cast<int>(code - kSeconds.begin()) + 1;
+// The NI-488 time-out codes that linux-gpib implements: T10us (1) to T1000s
+// (17). Code 0, TNONE, waits for ever and is never used.
+constexpr std::array<std::chrono::microseconds, 17> kTimeoutCodes{
+    std::chrono::microseconds{10},     std::chrono::microseconds{30},      std::chrono::microseconds{100},
+    std::chrono::microseconds{300},    std::chrono::microseconds{1'000},   std::chrono::microseconds{3'000},
+    std::chrono::microseconds{10'000}, std::chrono::microseconds{30'000},  std::chrono::microseconds{100'000},
+    std::chrono::microseconds{300'000}, std::chrono::seconds{1},           std::chrono::seconds{3},
+    std::chrono::seconds{10},          std::chrono::seconds{30},           std::chrono::seconds{100},
+    std::chrono::seconds{300},         std::chrono::seconds{1000}};
+
+// The smallest code not shorter than limit: the bus waits as long as asked.
+int timeoutCodeAtLeast(std::chrono::milliseconds limit) {
+    const auto* code = std::find_if(kTimeoutCodes.begin(), kTimeoutCodes.end(),
+                                    [&](std::chrono::microseconds wait) { return wait >= limit; });
+    return static_cast<int>(code - kTimeoutCodes.begin()) + (code == kTimeoutCodes.end() ? 0 : 1);
+}
+
+// The largest code not longer than left, 0 when even T10us is: one ibrd then
+// ends by the read's deadline.
+int timeoutCodeAtMost(std::chrono::milliseconds left) {
+    const auto code = std::find_if(kTimeoutCodes.rbegin(), kTimeoutCodes.rend(),
+                                    [&](std::chrono::microseconds wait) { return wait <= left; });
+    return static_cast<int>(kTimeoutCodes.rend() - code);
 }
 
 }  // namespace
@@ -51,6 +66,7 @@ struct GpibSession::Api {
     int (*ibwrt)(int, const void*, long) = nullptr;
     int (*ibrd)(int, void*, long) = nullptr;
     int (*ibclr)(int) = nullptr;
+    int (*ibtmo)(int, int) = nullptr;
     int (*ibonl)(int, int) = nullptr;
     // Per-thread values where the library has them, the globals otherwise.
     int (*threadIberr)() = nullptr;
@@ -97,6 +113,7 @@ void GpibSession::open() {
     api->require(api->ibwrt, "ibwrt", library_);
     api->require(api->ibrd, "ibrd", library_);
     api->require(api->ibclr, "ibclr", library_);
+    api->require(api->ibtmo, "ibtmo", library_);
     api->require(api->ibonl, "ibonl", library_);
     api->optional(api->threadIberr, "ThreadIberr");
     api->optional(api->threadIbcntl, "ThreadIbcntl");
@@ -110,14 +127,26 @@ void GpibSession::open() {
 
     const int secondary = address_.secondary ? kSecondaryBase + *address_.secondary : 0;
     // Send EOI with the last byte; end reads at LF as well as at EOI.
-    const int device = api_->ibdev(address_.board, address_.primary, secondary, timeoutCode(limits().timeout), 1,
-                                   kReadEndOnEos | '\n');
+    const int code = timeoutCodeAtLeast(limits().timeout);
+    const int device = api_->ibdev(address_.board, address_.primary, secondary, code, 1, kReadEndOnEos | '\n');
     if (device < 0) {
         const int error = api_->lastError();
         api_.reset();
         throw IoError(std::string("ibdev failed: ") + errorName(error));
     }
     device_ = device;
+    deviceCode_ = code;
+}
+
+void GpibSession::setDeviceTimeout(int code) {
+    if (code == deviceCode_) return;
+    const int status = api_->ibtmo(device_, code);
+    if ((status & kStatusError) != 0) fail("ibtmo", status);
+    deviceCode_ = code;
+}
+
+void GpibSession::timeoutChanged() {
+    if (device_ >= 0) setDeviceTimeout(timeoutCodeAtLeast(limits().timeout));
 }
 
 long GpibSession::lastCount() const {
@@ -141,6 +170,7 @@ void GpibSession::fail(std::string_view call, int status) const {
 
 void GpibSession::write(std::string_view message) {
     if (device_ < 0) throw IoError("the connection is closed");
+    setDeviceTimeout(timeoutCodeAtLeast(limits().timeout));
     const int status = api_->ibwrt(device_, message.data(), static_cast<long>(message.size()));
     if ((status & kStatusError) != 0) fail("ibwrt", status);
     if (lastCount() != static_cast<long>(message.size())) {
@@ -159,14 +189,21 @@ void GpibSession::readReply(std::string& reply) {
             buffer_.clear();
             throw IoError("reply longer than " + std::to_string(buffer_.maxReply()) + " bytes without an end");
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            throw TimeoutError("no line end within " + describeDuration(limits().timeout));
-        }
+        // Each ibrd waits for the device's time-out code, which rounds the
+        // limit up (1.1 s waits 3 s); near the deadline a shorter code keeps
+        // the read within it.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int code = std::min(timeoutCodeAtLeast(limits().timeout), timeoutCodeAtMost(left));
+        if (code == 0) fail("ibrd", kStatusError | kStatusTimeout);
+        setDeviceTimeout(code);
         const long chunk = std::min(static_cast<long>(space.size()), kMaxChunk);
         const int status = api_->ibrd(device_, space.data(), chunk);
         const long count = std::clamp(lastCount(), 0L, chunk);
         buffer_.commit(static_cast<std::size_t>(count));
-        if ((status & kStatusError) != 0) fail("ibrd", status);
+        if ((status & kStatusError) != 0) {
+            const bool timedOut = (status & kStatusTimeout) != 0 || api_->lastError() == kErrorAborted;
+            if (!timedOut || std::chrono::steady_clock::now() >= deadline) fail("ibrd", status);
+        }
         if (buffer_.takeReply(reply)) return;
         if ((status & kStatusEnd) != 0) {
             buffer_.takeAll(reply);  // EOI without LF ends a reply on this bus
@@ -178,6 +215,7 @@ void GpibSession::readReply(std::string& reply) {
 void GpibSession::discardInput() {
     if (device_ < 0) throw IoError("the connection is closed");
     buffer_.clear();
+    setDeviceTimeout(timeoutCodeAtLeast(limits().timeout));
     const int status = api_->ibclr(device_);
     if ((status & kStatusError) != 0) fail("ibclr", status);
 }
@@ -185,6 +223,7 @@ void GpibSession::discardInput() {
 void GpibSession::close() noexcept {
     if (api_ && device_ >= 0) api_->ibonl(device_, 0);
     device_ = -1;
+    deviceCode_ = 0;
     api_.reset();
     buffer_.clear();
 }

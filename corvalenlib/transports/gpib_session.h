@@ -25,8 +25,15 @@ public:
     void close() noexcept override;
     [[nodiscard]] std::string interfaceType() const override { return "GPIB"; }
 
+protected:
+    // Passes a new limit to the open device (ibtmo).
+    void timeoutChanged() override;
+
 private:
     struct Api;
+
+    // Sets the device's time-out code when it differs from the one it has.
+    void setDeviceTimeout(int code);
 
     [[noreturn]] void fail(std::string_view call, int status) const;
     [[nodiscard]] long lastCount() const;
@@ -36,6 +43,7 @@ private:
     std::unique_ptr<Api> api_;
     ReplyBuffer buffer_;
     int device_ = -1;
+    int deviceCode_ = 0;  // the time-out code the device has now
 };
 
 }  // namespace CorvalenLib

@@ -99,6 +99,11 @@ void PrologixSession::openOn(int fd, FdChannel::Kind kind) {
                            ": is a Prologix controller there, and in no other program's hands?");
     }
     version_ = std::string(withoutLineEnd(version_));
+    // The device clear finds the end of stale input by this line; an empty
+    // one would match the first stale line.
+    if (version_.empty()) {
+        throw IoError("the controller answered ++ver with an empty line: is a Prologix controller there?");
+    }
 }
 
 void PrologixSession::write(std::string_view message) {
@@ -156,14 +161,20 @@ void PrologixSession::discardInput() {
     // reply to an earlier read may still have been on its way.
     channel_.writeAll("++clr\n++ver\n", limits().timeout);
     const auto deadline = std::chrono::steady_clock::now() + limits().timeout;
+    const auto unconfirmed = [&] {
+        return TimeoutError("the controller did not confirm the device clear within " +
+                            describeDuration(limits().timeout));
+    };
     std::string line;
+    // The deadline holds however many lines come: a stream of them that never
+    // brings the version line must not hold the clear.
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms) throw unconfirmed();
         try {
-            channel_.readReply(line, std::max(left, 0ms));
+            channel_.readReply(line, left);
         } catch (const TimeoutError&) {
-            throw TimeoutError("the controller did not confirm the device clear within " +
-                               describeDuration(limits().timeout));
+            throw unconfirmed();
         }
         if (withoutLineEnd(line).ends_with(version_)) return;
     }

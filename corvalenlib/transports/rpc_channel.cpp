@@ -2,9 +2,6 @@
 #include "corvalenlib/transports/rpc_channel.h"
 
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,56 +26,6 @@ int millisecondsUntil(RpcChannel::Deadline deadline) {
     return static_cast<int>(ceil<milliseconds>(left).count());  // never wake before the deadline
 }
 
-struct AddressList {
-    addrinfo* head = nullptr;
-    ~AddressList() {
-        if (head != nullptr) ::freeaddrinfo(head);
-    }
-};
-
-// A connected socket, or -1 with the cause. Raises TimeoutError when the
-// peer neither accepts nor refuses by the deadline.
-int connectWithin(const addrinfo& candidate, const RpcChannel::Budget& budget,
-                  const std::string& peer, std::string& cause) {
-    const int fd =
-        ::socket(candidate.ai_family, candidate.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                 candidate.ai_protocol);
-    if (fd < 0) {
-        cause = std::strerror(errno);
-        return -1;
-    }
-    int error = 0;
-    if (::connect(fd, candidate.ai_addr, candidate.ai_addrlen) != 0) {
-        error = errno;
-        if (error == EINPROGRESS) {
-            pollfd entry{fd, POLLOUT, 0};
-            int ready = 0;
-            while ((ready = ::poll(&entry, 1, millisecondsUntil(budget.deadline))) == 0 ||
-                   (ready < 0 && errno == EINTR)) {
-                if (ready == 0 && std::chrono::steady_clock::now() >= budget.deadline) {
-                    ::close(fd);
-                    throw TimeoutError("no connection to " + peer + " within " +
-                                       describeDuration(budget.shown));
-                }
-            }
-            socklen_t length = sizeof error;
-            if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-                error = errno;
-        }
-    }
-    if (error != 0) {
-        cause = std::strerror(error);
-        ::close(fd);
-        return -1;
-    }
-    // Each call waits for its reply: send it at once.
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    // Receives block, bounded by SO_RCVTIMEO: one system call per reply.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
-
 }  // namespace
 
 RpcChannel::RpcChannel(std::string peer, std::size_t maxRecord)
@@ -89,26 +36,12 @@ RpcChannel::RpcChannel(std::string peer, std::size_t maxRecord)
           std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid())),
       assembler_(maxRecord) {}
 
-void RpcChannel::connect(const std::string& host, std::uint16_t port, const Budget& budget) {
+void RpcChannel::connect(const HostAddresses& host, std::uint16_t port, const Budget& budget) {
     close();
-    const auto service = std::to_string(port);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    AddressList addresses;
-    const int status = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses.head);
-    if (status != 0) throw IoError("cannot resolve host " + host + ": " + ::gai_strerror(status));
-    std::string cause = "no address";
-    for (const addrinfo* candidate = addresses.head; candidate != nullptr;
-         candidate = candidate->ai_next) {
-        const int fd = connectWithin(*candidate, budget, peer_, cause);
-        if (fd >= 0) {
-            fd_ = fd;
-            return;
-        }
-    }
-    throw IoError("cannot connect to " + peer_ + " at " + host + " port " + service + ": " + cause);
+    const int fd = connectWithin(host, port, budget, peer_);
+    // Receives block, bounded by SO_RCVTIMEO: one system call per reply.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    fd_ = fd;
 }
 
 void RpcChannel::attach(int fd, std::uint32_t firstXid) {

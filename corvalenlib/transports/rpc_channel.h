@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "corvalenlib/transports/connect.h"
 #include "corvalenlib/transports/rpc_stream.h"
 
 namespace CorvalenLib {
@@ -19,11 +20,7 @@ class RpcChannel {
 public:
     using Deadline = std::chrono::steady_clock::time_point;
 
-    // When a wait ends and how error texts show its length.
-    struct Budget {
-        Deadline deadline;
-        std::chrono::milliseconds shown;
-    };
+    using Budget = CorvalenLib::Budget;
 
     // peer names the server in error texts ("the portmapper").
     RpcChannel(std::string peer, std::size_t maxRecord);
@@ -31,8 +28,8 @@ public:
     RpcChannel(const RpcChannel&) = delete;
     RpcChannel& operator=(const RpcChannel&) = delete;
 
-    // host is a name or an address, an IPv6 one without brackets.
-    void connect(const std::string& host, std::uint16_t port, const Budget& budget);
+    // Connects to port on one of host's addresses.
+    void connect(const HostAddresses& host, std::uint16_t port, const Budget& budget);
     // Takes over fd, a connected stream or seqpacket socket, numbering the
     // calls from firstXid: tests and fuzzing write replies ahead this way.
     void attach(int fd, std::uint32_t firstXid);

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "corvalenlib/transports/session.h"
+
 namespace CorvalenLib::rpc {
 namespace {
 
@@ -19,11 +21,6 @@ void putWord(char* at, std::uint32_t word) {
     at[1] = static_cast<char>(word >> 16);
     at[2] = static_cast<char>(word >> 8);
     at[3] = static_cast<char>(word);
-}
-
-std::string describeSize(std::size_t bytes) {
-    if (bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MiB";
-    return std::to_string(bytes) + " bytes";
 }
 
 // Reads the 32-bit words of a reply in order; raises once it runs short.

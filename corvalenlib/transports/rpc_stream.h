@@ -24,11 +24,16 @@ struct CallHeader {
     std::uint32_t procedure = 0;
 };
 
+// A call on a stream is one record, its length marked in front; a
+// datagram carries the bare message.
+enum class Framing { Record, Datagram };
+
 // Appends one call (header with no credentials, then the arguments that
-// encode writes into an XDR stream) to out as a single last fragment.
-// bodyLimit bounds the arguments' encoded size.
+// encode writes into an XDR stream) to out, on a stream as a single last
+// fragment. bodyLimit bounds the arguments' encoded size.
 template <typename Encode>
-void appendCall(std::string& out, const CallHeader& header, std::size_t bodyLimit, Encode&& encode);
+void appendCall(std::string& out, const CallHeader& header, std::size_t bodyLimit, Encode&& encode,
+                Framing framing = Framing::Record);
 
 // The bytes of one record, collected from as many fragments as the peer
 // splits it into. Memory stays bounded: a record (and so each fragment) may
@@ -86,12 +91,13 @@ void putRecordMark(char* at, std::size_t length);
 }  // namespace detail
 
 template <typename Encode>
-void appendCall(std::string& out, const CallHeader& header, std::size_t bodyLimit,
-                Encode&& encode) {
+void appendCall(std::string& out, const CallHeader& header, std::size_t bodyLimit, Encode&& encode,
+                Framing framing) {
     const std::size_t start = out.size();
-    out.resize(start + 4 + detail::kCallHeaderSize + bodyLimit);
-    detail::putHeader(out.data() + start + 4, header);
-    char* const body = out.data() + start + 4 + detail::kCallHeaderSize;
+    const std::size_t mark = framing == Framing::Record ? 4 : 0;
+    out.resize(start + mark + detail::kCallHeaderSize + bodyLimit);
+    detail::putHeader(out.data() + start + mark, header);
+    char* const body = out.data() + start + mark + detail::kCallHeaderSize;
     XDR stream;
     xdrmem_create(&stream, body, static_cast<u_int>(bodyLimit), XDR_ENCODE);
     const bool encoded = encode(&stream);
@@ -101,8 +107,8 @@ void appendCall(std::string& out, const CallHeader& header, std::size_t bodyLimi
         out.resize(start);
         detail::failEncoding();
     }
-    out.resize(start + 4 + detail::kCallHeaderSize + bodySize);
-    detail::putRecordMark(out.data() + start, detail::kCallHeaderSize + bodySize);
+    out.resize(start + mark + detail::kCallHeaderSize + bodySize);
+    if (mark != 0) detail::putRecordMark(out.data() + start, detail::kCallHeaderSize + bodySize);
 }
 
 template <typename T>

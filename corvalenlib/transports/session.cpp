@@ -26,6 +26,11 @@ std::unique_ptr<Session> makeSession(const Resource& resource, const IoLimits& l
     throw IoError("USB instrument resources are not supported yet");
 }
 
+std::string describeSize(std::size_t bytes) {
+    if (bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MiB";
+    return std::to_string(bytes) + " bytes";
+}
+
 std::string describeDuration(std::chrono::milliseconds duration) {
     if (duration.count() % 1000 == 0) return std::to_string(duration.count() / 1000) + " s";
     return std::to_string(duration.count()) + " ms";

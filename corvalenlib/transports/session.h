@@ -38,10 +38,16 @@ public:
     virtual void close() noexcept = 0;
     [[nodiscard]] virtual std::string interfaceType() const = 0;
 
-    void setTimeout(std::chrono::milliseconds timeout) { limits_.timeout = timeout; }
+    // The I/O time-out from the next operation on; a session whose bus
+    // keeps a time-out of its own passes it on at once.
+    void setTimeout(std::chrono::milliseconds timeout) {
+        limits_.timeout = timeout;
+        timeoutChanged();
+    }
 
 protected:
     [[nodiscard]] const IoLimits& limits() const { return limits_; }
+    virtual void timeoutChanged() {}
 
 private:
     IoLimits limits_;
@@ -54,5 +60,8 @@ private:
 
 // "10 s", "250 ms": a time-out as error texts show it.
 [[nodiscard]] std::string describeDuration(std::chrono::milliseconds duration);
+
+// "1 MiB", "4100 bytes": a size as error texts show it.
+[[nodiscard]] std::string describeSize(std::size_t bytes);
 
 }  // namespace CorvalenLib

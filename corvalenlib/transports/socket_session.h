@@ -8,8 +8,8 @@
 namespace CorvalenLib {
 
 // A connected TCP socket to address's host and port, non-blocking, with
-// Nagle's delay off; raises TimeoutError when no connection comes within
-// limit and IoError for other failures.
+// Nagle's delay off; raises TimeoutError when the name lookup and the
+// connection together take longer than limit, IoError for other failures.
 [[nodiscard]] int connectTo(const SocketAddress& address, std::chrono::milliseconds limit);
 
 class SocketSession final : public Session {

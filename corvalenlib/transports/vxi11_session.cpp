@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "corvalenlib/core/errors.h"
+#include "corvalenlib/transports/portmapper.h"
 #include "vxi11/vxi11.h"
 
 namespace CorvalenLib {
@@ -15,11 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::uint32_t kPortmapperProgram = 100000;
-constexpr std::uint32_t kPortmapperVersion = 2;
-constexpr std::uint32_t kPortmapperGetPort = 3;
-constexpr std::uint16_t kPortmapperPort = 111;
-constexpr std::uint32_t kProtocolTcp = 6;
 // rpcgen names the procedures by macros in lower case; these keep them apart
 // from our own names.
 constexpr std::uint32_t kCreateLink = create_link;
@@ -39,22 +35,12 @@ constexpr auto kMaxCloseWait = 1000ms;
 constexpr std::size_t kWriteArgumentsSize = 20;
 constexpr std::size_t kRecordOverhead = 1024;
 
-std::string hostOf(const VxiAddress& address) {
-    const auto& host = address.host;
-    return host.size() > 2 && host.front() == '[' ? host.substr(1, host.size() - 2) : host;
-}
-
 RpcChannel::Budget budgetOf(std::chrono::milliseconds wait, std::chrono::milliseconds shown) {
     return {std::chrono::steady_clock::now() + wait, shown};
 }
 
 std::uint32_t milliseconds(std::chrono::milliseconds duration) {
     return static_cast<std::uint32_t>(std::clamp<long long>(duration.count(), 0, 0xFFFFFFFFLL));
-}
-
-std::string describeSize(std::size_t bytes) {
-    if (bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MiB";
-    return std::to_string(bytes) + " bytes";
 }
 
 template <typename Results>
@@ -146,10 +132,11 @@ void Vxi11Session::requireTimeLeft(const RpcChannel::Budget& budget, std::string
 
 void Vxi11Session::open() {
     close();
-    const auto host = hostOf(address_);
-    const auto budget = budgetOf(limits().connectTimeout, limits().connectTimeout);
-    corePort_ = askPortmapper(host, budget);
-    core_.connect(host, corePort_, budget);
+    // One name lookup for both connections, within the one connect bound.
+    const auto budget = budgetFrom(limits().connectTimeout);
+    const auto host = HostAddresses::lookUp(unbracketedHost(address_.host), budget);
+    const auto corePort = askPortmapper(host, budget);
+    core_.connect(host, corePort, budget);
     createLink(budget);
 }
 
@@ -159,23 +146,14 @@ void Vxi11Session::openOn(int fd, std::uint32_t firstXid) {
     createLink(budgetOf(limits().connectTimeout, limits().connectTimeout));
 }
 
-std::uint16_t Vxi11Session::askPortmapper(const std::string& host,
-                                          const RpcChannel::Budget& budget) {
+std::uint16_t Vxi11Session::askPortmapper(const HostAddresses& host, const RpcChannel::Budget& budget) {
     RpcChannel portmapper("the portmapper", kRecordOverhead);
-    portmapper.connect(host, kPortmapperPort, budget);
-    const auto port = portmapper.call(
-        kPortmapperProgram, kPortmapperVersion, kPortmapperGetPort, 16,
-        [](XDR* stream) {
-            u_int words[4] = {DEVICE_CORE, DEVICE_CORE_VERSION, kProtocolTcp, 0};
-            return std::all_of(std::begin(words), std::end(words),
-                               [&](u_int& word) { return xdr_u_int(stream, &word) != 0; });
-        },
-        [](std::string_view results) {
-            return decodeDeviceResults(results, xdr_u_int, "the portmapper's GETPORT");
-        },
-        budget);
+    portmapper.connect(host, portmapper::kPort, budget);
+    const auto port = portmapper.call(portmapper::kProgram, portmapper::kVersion, portmapper::kGetport,
+                                      portmapper::kGetportArgumentsSize, portmapper::encodeGetportArguments,
+                                      portmapper::decodeGetportResults, budget);
     if (port == 0 || port > 65535) {
-        throw IoError("the portmapper at " + host +
+        throw IoError("the portmapper at " + host.host() +
                       " knows no VXI-11 core channel (program 0x0607AF version 1 on TCP)" +
                       (port == 0 ? std::string() : ", it named port " + std::to_string(port)));
     }
@@ -325,8 +303,9 @@ void Vxi11Session::close() noexcept {
                 DEVICE_CORE, DEVICE_CORE_VERSION, kDestroyLink, 4,
                 [&](XDR* stream) { return xdr_Device_Link(stream, &link) != 0; },
                 [](std::string_view) { return 0; }, budgetOf(wait, wait));
-        } catch (const IoError&) {
-            // Best effort: the server drops the link with the connection.
+        } catch (...) {
+            // Best effort, and nothing may leave a noexcept close (not
+            // bad_alloc either): the server drops the link with the connection.
         }
     }
     link_ = -1;

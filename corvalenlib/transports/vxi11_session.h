@@ -47,13 +47,9 @@ public:
     void close() noexcept override;
     [[nodiscard]] std::string interfaceType() const override { return "TCPIP"; }
 
-    // The port the portmapper gave; 0 before open.
-    [[nodiscard]] std::uint16_t corePort() const { return corePort_; }
-
 private:
     [[nodiscard]] RpcChannel::Budget ioBudget() const;
-    [[nodiscard]] std::uint16_t askPortmapper(const std::string& host,
-                                              const RpcChannel::Budget& budget);
+    [[nodiscard]] std::uint16_t askPortmapper(const HostAddresses& host, const RpcChannel::Budget& budget);
     void createLink(const RpcChannel::Budget& budget);
     // Reads one block into pending_; true when it ended the message.
     bool readBlock(const RpcChannel::Budget& budget);
@@ -64,7 +60,6 @@ private:
 
     VxiAddress address_;
     RpcChannel core_;
-    std::uint16_t corePort_ = 0;
     int link_ = -1;
     std::size_t maxRecvSize_ = 0;
     std::string pending_;              // received, not yet handed out

@@ -126,6 +126,13 @@ int ibrd(int ud, void* buffer, long length) {
     return finish(end ? kEnd : 0, got);
 }
 
+int ibtmo(int ud, int timeout) {
+    Device* device = deviceFor(ud);
+    if (device == nullptr || timeout < 0 || timeout > 17) return finish(kError, 0, kErrorArgument);
+    device->timeoutMs = timeoutMilliseconds(timeout);
+    return finish(0);
+}
+
 int ibclr(int ud) {
     Device* device = deviceFor(ud);
     if (device == nullptr) return finish(kError, 0, kErrorArgument);

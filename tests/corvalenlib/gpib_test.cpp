@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "corvalenlib/widgets/control.h"
 #include "corvalenlib/core/errors.h"
@@ -96,6 +97,54 @@ TEST_F(GpibControl, ReportsASilentDeviceAsATimeout) {
     EXPECT_THROW(control.Enter(reply), CorvalenLib::TimeoutError);
     EXPECT_LT(peers::millisecondsSince(start), 3000);
 }
+
+// The device's time-out code follows a limit set after open, and a read ends
+// by its deadline although the codes round a limit up (1.1 s to T3s).
+struct LaterLimit {
+    const char* name;
+    std::chrono::milliseconds atOpen;
+    std::chrono::milliseconds later;
+    std::chrono::milliseconds replyAfter;  // 0: the device stays silent
+    long long atLeastMs;
+    long long atMostMs;
+};
+
+std::ostream& operator<<(std::ostream& out, const LaterLimit& row) { return out << row.name; }
+
+class GpibLimit : public GpibControl, public ::testing::WithParamInterface<LaterLimit> {};
+
+TEST_P(GpibLimit, ReadWaitsAsLongAsTheLimitSays) {
+    const auto& row = GetParam();
+    control.setTimeout(row.atOpen);
+    open("GPIB0::9::INSTR");
+    control.setTimeout(row.later);
+    control.Output("*OPC?");
+    ASSERT_EQ(peer.receive(6), "*OPC?\n");
+    const auto start = std::chrono::steady_clock::now();
+    std::thread device([&] {
+        if (row.replyAfter.count() == 0) return;
+        std::this_thread::sleep_for(row.replyAfter);
+        peer.send("+1\n");
+    });
+    std::string reply;
+    try {
+        control.Enter(reply);
+        EXPECT_NE(row.replyAfter.count(), 0) << "a reply from a silent device";
+        EXPECT_EQ(reply, "+1\n");
+    } catch (const CorvalenLib::TimeoutError& error) {
+        EXPECT_EQ(row.replyAfter.count(), 0) << error.what();
+    }
+    device.join();
+    EXPECT_GE(peers::millisecondsSince(start), row.atLeastMs);
+    EXPECT_LT(peers::millisecondsSince(start), row.atMostMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Gpib, GpibLimit,
+    ::testing::Values(LaterLimit{"ALongerLimitReachesTheOpenDevice", 200ms, 3s, 800ms, 800, 1500},
+                      LaterLimit{"ALimitBetweenTwoCodesEndsTheReadOnTime", 1100ms, 1100ms, 0ms, 1100, 1500},
+                      LaterLimit{"AShorterLimitReachesTheOpenDevice", 3s, 250ms, 0ms, 250, 600}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(GpibControl, FailsAtOnceWhenTheDeviceGoesAway) {
     control.setTimeout(10s);

@@ -90,11 +90,11 @@ void FdPeer::sendSlowly(std::string_view bytes, std::chrono::milliseconds pause)
     }
 }
 
-std::size_t FdPeer::sendEndlessly(std::size_t total) {
+std::size_t FdPeer::sendEndlessly(std::size_t total, char fill) {
     // Non-blocking, so that the writer ends soon after the other side stops
     // reading instead of blocking on a full buffer for ever.
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    const std::string chunk(8192, 'x');
+    const std::string chunk(8192, fill);
     std::size_t sent = 0;
     while (sent < total) {
         pollfd entry{fd_, POLLOUT, 0};

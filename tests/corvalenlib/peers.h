@@ -32,9 +32,9 @@ public:
     void send(std::string_view bytes);
     // Sends bytes one at a time with a pause between them.
     void sendSlowly(std::string_view bytes, std::chrono::milliseconds pause);
-    // Sends up to total bytes without a line end; stops quietly when the
-    // other end goes away.
-    std::size_t sendEndlessly(std::size_t total);
+    // Sends up to total bytes of fill (by default no line end); stops
+    // quietly when the other end goes away or stops reading.
+    std::size_t sendEndlessly(std::size_t total, char fill = 'x');
     void close();
 
 protected:

@@ -39,7 +39,8 @@ struct TimesOut { std::string text; };
 struct Hangs {};                      // the controller goes away; the next Enter fails at once
 struct Reset { std::string stale; };  // PostResetCall while stale bytes are on their way
 struct NewTimeout { std::chrono::milliseconds timeout; };
-using Step = std::variant<Output, Enter, Wire, Send, Quiet, TimesOut, Hangs, Reset, NewTimeout>;
+struct ResetFlooded {};  // PostResetCall while empty lines keep coming and the version line never does
+using Step = std::variant<Output, Enter, Wire, Send, Quiet, TimesOut, Hangs, Reset, NewTimeout, ResetFlooded>;
 
 struct Case {
     const char* name;
@@ -121,7 +122,22 @@ protected:
                 control.IO().PostResetCall();
                 controller.join();
             }
+            if (std::holds_alternative<ResetFlooded>(step)) resetFlooded(control, peer);
         }
+    }
+
+    // The clear must end by its own deadline however many lines come.
+    void resetFlooded(Control& control, peers::FdPeer& peer) {
+        std::thread controller([&] {
+            EXPECT_EQ(peer.receive(12), "++clr\n++ver\n");
+            peer.sendEndlessly(32 * 1024 * 1024, '\n');
+        });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_THROW(control.IO().PostResetCall(), TimeoutError);
+        const auto took = peers::millisecondsSince(start);
+        controller.join();
+        EXPECT_GE(took, GetParam().timeout.count());
+        EXPECT_LT(took, GetParam().timeout.count() + 500);
     }
 
     peers::ConfigDir config;
@@ -170,9 +186,36 @@ INSTANTIATE_TEST_SUITE_P(
              {Output{"*IDN?"}, Wire{"*IDN?\x1b\n\n" + kRead}, Send{"+1.0"}, Reset{"5E-3\n+2.0\n"},
               Output{"SYSTem:ERRor?"}, Wire{"SYSTem:ERRor?\x1b\n\n" + kRead}, Send{"+0,\"No error\"\n"},
               Enter{"+0,\"No error\"\n"}}},
+        Case{"ResetEndsByItsDeadlineWhileLinesKeepComing", "GPIB0::9::INSTR", "9", 200ms, {ResetFlooded{}}},
         Case{"ClosedLineFailsAtOnce", "GPIB0::9::INSTR", "9", 1s,
              {Output{"*IDN?"}, Wire{"*IDN?\x1b\n\n" + kRead}, Hangs{}}}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// The clear finds the end of stale input by the controller's version line:
+// an empty one would match the first stale line, so the open refuses it.
+TEST(PrologixOpen, RefusesAnEmptyVersionLine) {
+    ::unsetenv("CORVALEN_IO_ALIASES");
+    peers::ConfigDir config;
+    peers::TcpPeer peer;
+    config.write("GPIB0::INTFC=PRLGX-TCPIP::127.0.0.1::" + std::to_string(peer.port()) + "::INTFC\n");
+    std::thread controller([&] {
+        if (!peer.accept()) return;
+        (void)peer.receive(setupFor(300ms, "9").size());
+        peer.send("\r\n");
+    });
+    Control control;
+    control.setTimeout(300ms);
+    try {
+        control.OpenIO("GPIB0::9::INSTR");
+        ADD_FAILURE() << "opened with an empty version line";
+    } catch (const TimeoutError& error) {
+        ADD_FAILURE() << error.what();
+    } catch (const IoError& error) {
+        EXPECT_NE(std::string(error.what()).find("answered ++ver with an empty line"), std::string::npos)
+            << error.what();
+    }
+    controller.join();
+}
 
 // Which session a resource gets: a resource alias first, then its board's
 // binding, then linux-gpib; the variable's entries before the file's.
