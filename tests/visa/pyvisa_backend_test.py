@@ -36,6 +36,8 @@ class Dialogue(unittest.TestCase):
         os.environ.pop("CORVALEN_IO_ALIASES", None)
         self.sim = None
         self.manager = pyvisa.ResourceManager(LIBRARY)
+        # Every function PyVISA binds is there, so none falls back or fails late.
+        self.assertEqual(self.manager.visalib.lib._functions_failed, [])
 
     def tearDown(self):
         self.manager.close()
