@@ -25,6 +25,14 @@ ROUND_TRIP_ROWS = [
     ("vxi11/control", "VXI-11, control"),
     ("vxi11/pyvisa", "VXI-11, PyVISA (pyvisa-py)"),
     ("vxi11/liblxi", "VXI-11, liblxi (lxi-tools)"),
+    ("visa/tcp/api", "TCP, C++ API (corvalen::open)"),
+    ("visa/tcp/c", "TCP, VISA C program (libcorvalen-visa)"),
+    ("visa/tcp/pyvisa-corvalen", "TCP, PyVISA on libcorvalen-visa"),
+    ("visa/tcp/pyvisa-py", "TCP, PyVISA on pyvisa-py (same run)"),
+    ("visa/vxi11/api", "VXI-11, C++ API (corvalen::open)"),
+    ("visa/vxi11/c", "VXI-11, VISA C program (libcorvalen-visa)"),
+    ("visa/vxi11/pyvisa-corvalen", "VXI-11, PyVISA on libcorvalen-visa"),
+    ("visa/vxi11/pyvisa-py", "VXI-11, PyVISA on pyvisa-py (same run)"),
 ]
 
 MAX_CONTROL_OVER_BARE = 1.10
@@ -44,6 +52,11 @@ ONE_SHOT_ROWS = [
     ("oneshot/lxi", "lxi scpi --raw (lxi-tools)"),
     ("oneshot/pyvisa", "python3 -c, PyVISA (pyvisa-py)"),
 ]
+
+# PyVISA on libcorvalen-visa against PyVISA on pyvisa-py (median), and a
+# VISA C program against the C++ API it goes through.
+MIN_VISA_OVER_PYVISA_PY = {"tcp": 1.3, "vxi11": 1.5}
+MAX_C_VISA_OVER_API = 1.10
 
 
 @dataclass
@@ -145,6 +158,18 @@ def judge(rows, startup_ms=None, peak_mib=None):
         if "vxi11/control" in s and peer in s:
             pair = ratio(s[peer], s["vxi11/control"])
             goals.append(Goal(f"faster than {label} (VXI-11): {label} / control > 1", both(pair), min(pair) > 1.0))
+    for kind, least in MIN_VISA_OVER_PYVISA_PY.items():
+        ours, theirs = s.get(f"visa/{kind}/pyvisa-corvalen"), s.get(f"visa/{kind}/pyvisa-py")
+        label = "TCP" if kind == "tcp" else "VXI-11"
+        if ours and theirs:
+            pair = ratio(theirs, ours)
+            goals.append(Goal(f"PyVISA on libcorvalen-visa >= {least:.1f}x faster than on pyvisa-py ({label}, median)",
+                              both(pair), pair[0] >= least))
+        c, api = s.get(f"visa/{kind}/c"), s.get(f"visa/{kind}/api")
+        if c and api:
+            pair = ratio(c, api)
+            goals.append(Goal(f"VISA C program within {MAX_C_VISA_OVER_API:.2f}x of the C++ API ({label}, median)",
+                              both(pair), pair[0] <= MAX_C_VISA_OVER_API))
     if "tcp/bare" in s and "tcp/floor" in s:
         share = s["tcp/floor"].median / s["tcp/bare"].median
         goals.append(Goal(f"simulator >= {MIN_SIM_SHARE_OF_FLOOR:.0%} of a minimal server's rate, one connection",
@@ -201,6 +226,18 @@ def format_table(rows, startup_ms=None, peak_mib=None, notes=()):
         out.append(f"  query after query (1 / bare median){1e6 / s['tcp/bare'].median:>19,.0f}")
     if "tcp/floor" in s:
         out.append(f"  minimal line server, same bare client{1e6 / s['tcp/floor'].median:>17,.0f}")
+    for kind, least in MIN_VISA_OVER_PYVISA_PY.items():
+        ours, theirs = s.get(f"visa/{kind}/pyvisa-corvalen"), s.get(f"visa/{kind}/pyvisa-py")
+        label = "TCP" if kind == "tcp" else "VXI-11"
+        if ours and theirs:
+            pair = ratio(theirs, ours)
+            goals.append(Goal(f"PyVISA on libcorvalen-visa >= {least:.1f}x faster than on pyvisa-py ({label}, median)",
+                              both(pair), pair[0] >= least))
+        c, api = s.get(f"visa/{kind}/c"), s.get(f"visa/{kind}/api")
+        if c and api:
+            pair = ratio(c, api)
+            goals.append(Goal(f"VISA C program within {MAX_C_VISA_OVER_API:.2f}x of the C++ API ({label}, median)",
+                              both(pair), pair[0] <= MAX_C_VISA_OVER_API))
     if "tcp/bare" in s and "tcp/floor" in s:
         out.append(f"  simulator / minimal server{s['tcp/floor'].median / s['tcp/bare'].median:>27.0%}")
     if "tcp/pipelined" in s:

@@ -233,6 +233,22 @@ def vxi11_round_trips(args, cpus, out_dir):
     return done.stdout.split()
 
 
+def visa_round_trips(args, cpus, out_dir):
+    """The VISA C API's rows (PyVISA on libcorvalen-visa and on pyvisa-py, a
+    C program, the C++ API; TCP and VXI-11), in a network namespace of their
+    own for the portmapper; the sample files it wrote."""
+    command = [os.path.join(HERE, "..", "tests", "support", "in-netns"), sys.executable,
+               os.path.join(HERE, "visa_round_trips.py"), "--build", os.path.abspath(args.build), "--out", out_dir,
+               "--rounds", str(args.rounds), "--round-trips", str(args.round_trips * args.repetitions // 6)]
+    if cpus[0] is not None:
+        command += ["--sim-cpu", str(cpus[0]), "--client-cpu", str(cpus[1])]
+    done = subprocess.run(command, stdout=subprocess.PIPE, text=True, timeout=1800,
+                          env=dict(os.environ, XDG_CONFIG_HOME=NO_CONFIG))
+    if done.returncode != 0:
+        raise BenchError("the VISA round trips failed")
+    return done.stdout.split()
+
+
 def program_env(display, resource):
     # XDG_CONFIG_HOME: the I/O library's aliases.conf from an empty folder,
     # never the user's own.
@@ -346,6 +362,7 @@ def main():
     finally:
         sim.close()
     files += vxi11_round_trips(args, cpus, out_dir)
+    files += visa_round_trips(args, cpus, out_dir)
     startups, peak = from_outside(args, out_dir)
     load_after = os.getloadavg()[0]
 
