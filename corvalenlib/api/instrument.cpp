@@ -25,13 +25,7 @@ struct Instrument::State {
     // Raises the failure of operation with the resource in front, keeping
     // a time-out a TimeoutError.
     [[noreturn]] void fail(std::string_view operation, const IoError& error) const {
-        const std::string text = name + ": " + std::string(operation) + ": " + error.what();
-        if (dynamic_cast<const TimeoutError*>(&error) != nullptr) {
-            trace.event(name, "TIMEOUT", text);
-            throw TimeoutError(text);
-        }
-        trace.event(name, "ERROR", text);
-        throw IoError(text);
+        CorvalenLib::raiseFailure(trace, name, operation, error);
     }
 
     template <typename Call>

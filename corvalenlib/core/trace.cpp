@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "corvalenlib/core/errors.h"
+
 namespace CorvalenLib {
 
 std::string escapeBytes(std::string_view bytes) {
@@ -52,6 +54,17 @@ void Trace::writeLine(std::string_view resource, std::string_view what, std::str
         if (written <= 0) return;  // a trace must never break the I/O it watches
         rest.remove_prefix(static_cast<std::size_t>(written));
     }
+}
+
+void raiseFailure(const Trace& trace, std::string_view resource, std::string_view operation,
+                  const std::exception& cause) {
+    const std::string text = std::string(resource) + ": " + std::string(operation) + ": " + cause.what();
+    if (dynamic_cast<const TimeoutError*>(&cause) != nullptr) {
+        trace.event(resource, "TIMEOUT", text);
+        throw TimeoutError(text);
+    }
+    trace.event(resource, "ERROR", text);
+    throw IoError(text);
 }
 
 }  // namespace CorvalenLib

@@ -2,6 +2,7 @@
 // The I/O trace on standard error, switched on by CORVALEN_IO_TRACE=1.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -33,5 +34,10 @@ private:
     bool on_;
     int fd_;
 };
+
+// Raises "<resource>: <operation>: <cause>" as the same kind of failure as
+// cause (a time-out stays a TimeoutError), after putting it on the trace.
+[[noreturn]] void raiseFailure(const Trace& trace, std::string_view resource, std::string_view operation,
+                               const std::exception& cause);
 
 }  // namespace CorvalenLib

@@ -44,13 +44,7 @@ void Control::SelectIODialog() {
 }
 
 void Control::fail(std::string_view where, std::string_view operation, const IoError& error) const {
-    const std::string text = std::string(where) + ": " + std::string(operation) + ": " + error.what();
-    if (dynamic_cast<const TimeoutError*>(&error) != nullptr) {
-        trace_.event(where, "TIMEOUT", text);
-        throw TimeoutError(text);
-    }
-    trace_.event(where, "ERROR", text);
-    throw IoError(text);
+    raiseFailure(trace_, where, operation, error);
 }
 
 template <typename Call>
