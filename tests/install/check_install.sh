@@ -5,17 +5,25 @@
 # the window and its second action runs the program against the simulator,
 # the icon renders, the man pages render without warnings, the simulator's
 # page documents exactly the options it takes, and everything carries the
-# one version. In the deb mode it builds the Debian package instead, unpacks
-# it into a throwaway root and checks its contents, declared dependencies and
-# copyright file, and that lintian and appstreamcli pass it.
+# one version. In the deb mode it checks the Debian packages that
+# ./scripts/package built instead: one for each package debian/control
+# declares, each holding only its own part and declaring what it needs,
+# with its copyright file and changelog; the programs' packages unpacked
+# into a throwaway root pass the checks of the prefix install that need no
+# display; the library's pkg-config file and CMake package work from the
+# multiarch libdir; lintian passes every binary package and the source
+# package, appstreamcli the metadata.
 #
-# Usage: TQ_VERSION=x.y.z check_install.sh prefix|deb BUILD_DIR PROGRAM...
+# Usage: TQ_VERSION=x.y.z check_install.sh prefix BUILD_DIR PROGRAM...
+#        TQ_VERSION=x.y.z check_install.sh deb PACKAGE_DIR PROGRAM...
 set -u
 
 mode=$1
 build=$2
 shift 2
 programs=("$@")
+debs=$(cd "$build" 2>/dev/null && pwd)
+top=$(cd "$(dirname "$0")/../.." && pwd)
 version=${TQ_VERSION:?TQ_VERSION names the project version}
 
 failures=0
@@ -320,14 +328,26 @@ check_demo_action() {
     demo_pid=
 }
 
-# ---- the Debian package -----------------------------------------------------
+# ---- the Debian packages ----------------------------------------------------
 
-# Lintian from Debian: no error, no warning (informational tags the package
-# keeps are overridden in packaging/lintian-overrides, with the reason).
+# The packages debian/control declares: each must have been built.
+declared_packages() {
+    sed -n 's/^Package: *//p' "$top/debian/control"
+}
+
+# The .deb of package $1 in the package folder, or nothing.
+deb_of() {
+    find "$debs" -maxdepth 1 -name "$1_${version}_*.deb" | head -n 1
+}
+
+# Lintian from Debian on every binary package and on the source package: no
+# error, no warning (informational tags a package keeps are overridden in
+# debian/*.lintian-overrides, each with its reason).
 check_lintian() {
-    local deb=$1
-    if ! lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1; then
-        fail "lintian: $(grep -E '^[EW]: ' "$work/lintian.log" || tail -n 20 "$work/lintian.log")"
+    local what=$1
+    shift
+    if ! lintian --fail-on error,warning "$@" >"$work/lintian.log" 2>&1; then
+        fail "lintian on $what: $(grep -E '^[EW]: ' "$work/lintian.log" || tail -n 20 "$work/lintian.log")"
     fi
 }
 
@@ -341,63 +361,144 @@ check_appstream() {
     fi
 }
 
-# Every package whose library the programs link (the Depends that
+# Every package whose library a package's binaries link (the Depends that
 # dpkg-shlibdeps computed) must be named, with its licence, in the copyright.
-# An ASan/UBSan build links more than a package ever does (the sanitizers'
-# run-times, and GL libraries that Qt's link line names and an unsanitized
-# link drops), so there the check is left to the other builds.
 check_copyright_names_linked() {
     local copyright=$1 depends=$2 dep
-    if echo "$depends" | grep -q -E '(^|, )lib(asan|ubsan)[0-9]'; then
-        echo "note: a sanitizer build; the copyright file is checked against the other builds' links"
-        return
-    fi
     for dep in $(echo "$depends" | tr ',|' '\n\n' | sed 's/(.*//'); do
-        grep -q -w -- "$dep" "$copyright" || fail "the copyright file does not name $dep, which the programs link"
+        case $dep in tq820-* | libcorvalen*) continue ;; esac
+        grep -q -w -- "$dep" "$copyright" || fail "the copyright file does not name $dep, which the packages link"
     done
 }
 
-check_debian_package() {
-    local deb control depends root=$work/debroot dep
-    (cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/pkg") >"$work/cpack.log" 2>&1 ||
-        { fail "cpack failed: $(tail -n 20 "$work/cpack.log")"; return; }
-    deb=$(find "$work/pkg" -maxdepth 1 -name 'tq820-scan_*.deb' | head -n 1)
-    if [ -z "$deb" ]; then
-        fail "cpack made no tq820-scan_*.deb: $(tail -n 20 "$work/cpack.log")"
+# The paths package $1's .deb installs that no pattern of $2... allows.
+paths_outside() {
+    local deb=$1 path pattern ok outside=
+    shift
+    for path in $(dpkg-deb --contents "$deb" | awk '{print $6}'); do
+        ok=
+        for pattern in ./ ./usr/ ./usr/share/ ./usr/share/doc/ "./usr/share/doc/$(dpkg-deb -f "$deb" Package)/*" "$@"; do
+            # shellcheck disable=SC2254
+            case $path in $pattern) ok=1; break ;; esac
+        done
+        [ -n "$ok" ] || outside="$outside $path"
+    done
+    echo "$outside"
+}
+
+check_package_fields() {
+    local package=$1 deb=$2 control
+    control=$(dpkg-deb --field "$deb")
+    echo "$control" | grep -q "^Version: $version\$" || fail "$package's version is not $version"
+    echo "$control" | grep -q '^Maintainer: .*<.*@.*>$' || fail "$package names no maintainer"
+    echo "$control" | grep -q '^Source: tq820-scan$' || [ "$package" = tq820-scan ] ||
+        fail "$package does not come from the source package tq820-scan"
+    [ -f "$work/unpacked/$package/usr/share/doc/$package/copyright" ] || fail "$package has no copyright file"
+    [ -f "$work/unpacked/$package/usr/share/doc/$package/changelog.gz" ] || fail "$package has no changelog.gz"
+    # A -dev package links nothing; it depends on other -dev packages.
+    case $package in
+        *-dev) ;;
+        *) check_copyright_names_linked "$work/unpacked/$package/usr/share/doc/$package/copyright" \
+            "$(dpkg-deb --field "$deb" Depends)" ;;
+    esac
+}
+
+# What each package holds and needs; the declared relationships that no
+# tool computes (the platform plugin, the simulator for the demo, the -dev
+# package's exact library version) included.
+check_package_split() {
+    local multiarch outside depends
+    multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+    depends=$(dpkg-deb --field "$(deb_of tq820-scan)" Depends)
+    for dep in qt6-qpa-plugins libqt6core6 libqt6gui6 libqt6widgets6 libc6; do
+        echo "$depends" | grep -E -q "(^|, )$dep( |,|$)" || fail "tq820-scan does not depend on $dep: $depends"
+    done
+    dpkg-deb --field "$(deb_of tq820-scan)" Recommends | grep -q -w tq820-sim ||
+        fail "tq820-scan does not recommend tq820-sim, which its demo runs"
+    dpkg-deb --field "$(deb_of tq820-scan)" Section | grep -q '^electronics$' || fail "tq820-scan is not in section electronics"
+    dpkg-deb --field "$(deb_of libcorvalen-dev)" Depends | grep -q "libcorvalen0 (= $version)" ||
+        fail "libcorvalen-dev does not depend on libcorvalen0 (= $version)"
+    # Programs depend on at least the library version they were built with.
+    dpkg-deb --ctrl-tarfile "$(deb_of libcorvalen0)" | tar -xO ./shlibs 2>/dev/null |
+        grep -q "^libcorvalen 0 libcorvalen0 (>= $version)\$" ||
+        fail "libcorvalen0's shlibs is not 'libcorvalen 0 libcorvalen0 (>= $version)'"
+
+    outside=$(paths_outside "$(deb_of tq820-scan)" './usr/bin/' './usr/bin/tq820-scan' './usr/bin/tq820-scan-demo' \
+        './usr/share/applications/*' './usr/share/icons/*' './usr/share/man/' './usr/share/man/man1/' \
+        './usr/share/man/man1/tq820-scan*' './usr/share/metainfo/*' './usr/share/lintian/*')
+    [ -z "$outside" ] || fail "tq820-scan holds files not of the program:$outside"
+    outside=$(paths_outside "$(deb_of tq820-sim)" './usr/bin/' './usr/bin/tq820-sim' './usr/share/man/' \
+        './usr/share/man/man1/' './usr/share/man/man1/tq820-sim.1.gz')
+    [ -z "$outside" ] || fail "tq820-sim holds files not of the simulator:$outside"
+    outside=$(paths_outside "$(deb_of libcorvalen0)" './usr/lib/' "./usr/lib/$multiarch/" \
+        "./usr/lib/$multiarch/libcorvalen.so.0*" './usr/share/lintian/*')
+    [ -z "$outside" ] || fail "libcorvalen0 holds files not of the run-time library:$outside"
+    outside=$(paths_outside "$(deb_of libcorvalen-dev)" './usr/include/' './usr/include/corvalen/*' \
+        './usr/lib/' "./usr/lib/$multiarch/" "./usr/lib/$multiarch/libcorvalen.so" \
+        "./usr/lib/$multiarch/pkgconfig/" "./usr/lib/$multiarch/pkgconfig/corvalen.pc" \
+        "./usr/lib/$multiarch/cmake/*")
+    [ -z "$outside" ] || fail "libcorvalen-dev holds files not for building against the library:$outside"
+}
+
+# The library as installed under the multiarch libdir: corvalen.pc finds
+# its headers and library relative to where it is, and find_package(Corvalen)
+# builds the example from the unpacked packages alone.
+check_library_files() {
+    local root=$work/libroot multiarch pc_dir libdir includedir
+    multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+    dpkg-deb -x "$(deb_of libcorvalen0)" "$root" && dpkg-deb -x "$(deb_of libcorvalen-dev)" "$root" ||
+        { fail "cannot unpack the library packages"; return; }
+    pc_dir=$root/usr/lib/$multiarch/pkgconfig
+    libdir=$(PKG_CONFIG_PATH=$pc_dir pkg-config --variable=libdir corvalen)
+    includedir=$(PKG_CONFIG_PATH=$pc_dir pkg-config --variable=includedir corvalen)
+    [ "$(readlink -f "$libdir/libcorvalen.so")" = "$(readlink -f "$root/usr/lib/$multiarch/libcorvalen.so.$version")" ] ||
+        fail "corvalen.pc's libdir $libdir has no libcorvalen.so leading to the packaged library"
+    [ -f "$includedir/corvalen/corvalen.h" ] || fail "corvalen.pc's includedir $includedir has no corvalen/corvalen.h"
+    if ! cmake -S "$top/examples" -B "$work/examples" -DCMAKE_PREFIX_PATH="$root/usr" \
+            -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF >"$work/examples.log" 2>&1 ||
+        ! cmake --build "$work/examples" --target query >>"$work/examples.log" 2>&1; then
+        fail "the example does not build with find_package(Corvalen) from the packages: $(tail -n 20 "$work/examples.log")"
+    elif ! grep -q "$root/usr/include" "$work/examples/CMakeFiles/query.dir/flags.make"; then
+        fail "find_package(Corvalen) did not take the packaged headers: $(grep INCLUDES "$work/examples/CMakeFiles/query.dir/flags.make")"
+    fi
+}
+
+check_debian_packages() {
+    local package deb all=() root=$work/debroot missing=
+    for package in $(declared_packages); do
+        deb=$(deb_of "$package")
+        if [ -z "$deb" ]; then
+            missing="$missing $package"
+            continue
+        fi
+        all+=("$deb")
+        mkdir -p "$work/unpacked/$package"
+        dpkg-deb -x "$deb" "$work/unpacked/$package" || fail "dpkg-deb cannot unpack $deb"
+        check_package_fields "$package" "$deb"
+    done
+    if [ -n "$missing" ]; then
+        fail "no .deb of version $version in $debs for:$missing"
         return
     fi
-    control=$(dpkg-deb --field "$deb")
-    depends=$(dpkg-deb --field "$deb" Depends)
-    # Qt's libraries come from what the binaries link; libqt6gui6 also
-    # brings the X11 platform plugin that Qt loads at run time.
-    for dep in libqt6core6 libqt6gui6 libqt6widgets6 libc6; do
-        echo "$depends" | grep -E -q "(^|, )$dep( |,|$)" || fail "the package does not depend on $dep: $depends"
-    done
-    echo "$control" | grep -q '^Section: electronics$' || fail "the package is not in section electronics"
-    echo "$control" | grep -q '^Maintainer: .*<.*@.*>$' || fail "the package names no maintainer"
-    echo "$control" | grep -q "^Version: $version\$" || fail "the package's version is not $version: $control"
-    # The machine that built the package has every library it links, so apt
-    # must find all its dependencies met here.
-    if ! apt-get install --simulate "$deb" >"$work/apt.log" 2>&1 || ! grep -q '^Inst tq820-scan ' "$work/apt.log"; then
-        fail "apt-get would not install $deb here: $(tail -n 20 "$work/apt.log")"
+    # The machine that built the packages has every library they link, so
+    # apt must find all their dependencies met here.
+    if ! apt-get install --simulate "${all[@]}" >"$work/apt.log" 2>&1 || ! grep -q '^Inst tq820-scan ' "$work/apt.log"; then
+        fail "apt-get would not install the packages here: $(tail -n 20 "$work/apt.log")"
     fi
-    dpkg-deb -x "$deb" "$root" || { fail "dpkg-deb cannot unpack $deb"; return; }
+    check_package_split
+    # The programs' packages, unpacked together, as the prefix install is.
+    dpkg-deb -x "$(deb_of tq820-scan)" "$root" && dpkg-deb -x "$(deb_of tq820-sim)" "$root" ||
+        { fail "cannot unpack the programs' packages"; return; }
     check_installed_tree "$root/usr"
     check_versions "$root/usr"
-    [ -f "$root/usr/share/applications/tq820-scan.desktop" ] || fail "the package has no desktop entry"
-    local path outside=
-    for path in $(dpkg-deb --contents "$deb" | awk '{print $6}'); do
-        case $path in
-            ./ | ./usr/ | ./usr/bin/* | ./usr/share/ | ./usr/share/applications/* | \
-                ./usr/share/icons/* | ./usr/share/man/* | ./usr/share/doc/* | \
-                ./usr/share/metainfo/* | ./usr/share/lintian/*) ;;
-            *) outside="$outside $path" ;;
-        esac
-    done
-    [ -z "$outside" ] || fail "the package installs outside usr/bin and usr/share:$outside"
-    check_copyright_names_linked "$root/usr/share/doc/tq820-scan/copyright" "$depends"
-    check_lintian "$deb"
-    has_program tq820-scan && check_appstream "$root"
+    check_appstream "$root"
+    check_library_files
+    check_lintian "the binary packages" "${all[@]}" "$debs"/*-dbgsym_"${version}"_*.deb
+    if [ -f "$debs/tq820-scan_$version.dsc" ]; then
+        check_lintian "the source package" "$debs/tq820-scan_$version.dsc"
+    else
+        fail "no source package $debs/tq820-scan_$version.dsc"
+    fi
 }
 
 # ---- main -------------------------------------------------------------------
@@ -430,8 +531,8 @@ run_prefix_checks() {
 
 case $mode in
     prefix) run_prefix_checks ;;
-    deb) check_debian_package ;;
-    *) echo "usage: $0 prefix|deb BUILD_DIR PROGRAM..." >&2; exit 2 ;;
+    deb) check_debian_packages ;;
+    *) echo "usage: $0 prefix BUILD_DIR PROGRAM... | deb PACKAGE_DIR PROGRAM..." >&2; exit 2 ;;
 esac
 
 if [ "$failures" -ne 0 ]; then
