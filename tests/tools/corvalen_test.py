@@ -17,6 +17,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 
 CORVALEN, SIM = sys.argv[1:3]
@@ -164,6 +165,16 @@ class Terminal:
         self.seen = self.seen[self.seen.find(text.encode()) + len(text):] if found else self.seen
         return found
 
+    def wait_for_line_editing(self, bound=10):
+        """Waits until the line editor has the terminal (canonical mode off):
+        keys typed before that are flushed by it."""
+        deadline = time.monotonic() + bound
+        while time.monotonic() < deadline:
+            if not termios.tcgetattr(self.fd)[3] & termios.ICANON:
+                return True
+            time.sleep(0.01)
+        return False
+
     def send(self, keys):
         os.write(self.fd, keys.encode())
 
@@ -183,8 +194,7 @@ class Terminal:
 def check_terminal_shell(socket, env, state):
     env = dict(env, TERM="xterm")
     first = Terminal([socket], env)
-    ok = first.expect(socket + "> ")
-    time.sleep(0.2)  # libedit flushes what is typed before it takes the terminal
+    ok = first.expect(socket + "> ") and first.wait_for_line_editing()
     first.send("*IDN?\r")
     ok = ok and first.expect("TQ820A")
     first.send(":timeout 700\r")
@@ -197,8 +207,7 @@ def check_terminal_shell(socket, env, state):
     check("shell history written to $XDG_STATE_HOME/corvalen/history", "*IDN?" in text and "700" in text, text)
     # Ctrl-P three times: ":quit", ":timeout", then ":timeout 700" again.
     second = Terminal([socket], env)
-    ok = second.expect(socket + "> ")
-    time.sleep(0.2)
+    ok = second.expect(socket + "> ") and second.wait_for_line_editing()
     for shown in (":quit", "timeout", "700"):
         second.send("\x10")
         ok = ok and second.expect(shown)
