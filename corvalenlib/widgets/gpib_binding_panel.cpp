@@ -181,7 +181,8 @@ bool GpibBindingPanel::save() {
     status_->setText(tr("Saved in %1.").arg(QString::fromStdString(aliasFilePath())));
     showBinding();
     // The variable's entries come first, so a binding of its own is the one found.
-    const Alias* binding = findBoardBinding(loadAliases().aliases, board_);
+    const auto aliases = loadAliases().aliases;
+    const Alias* binding = findBoardBinding(aliases, board_);
     if (binding != nullptr && binding->origin == "CORVALEN_IO_ALIASES") {
         status_->setText(status_->text() + tr(" CORVALEN_IO_ALIASES binds this board too, and wins over the file."));
     }
