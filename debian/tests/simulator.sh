@@ -10,6 +10,9 @@ stop_simulator() {
 trap stop_simulator EXIT
 
 start_simulator() {
+    # The file exists before the simulator's shell opens it, so that the
+    # first look for the port cannot fail on a file not yet there.
+    : >"$work/sim.out"
     tq820-sim --tcp 127.0.0.1:0 >"$work/sim.out" 2>"$work/sim.err" &
     sim_pid=$!
     port=
