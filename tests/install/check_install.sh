@@ -418,10 +418,20 @@ check_package_split() {
     dpkg-deb --field "$(deb_of tq820-scan)" Section | grep -q '^electronics$' || fail "tq820-scan is not in section electronics"
     dpkg-deb --field "$(deb_of libcorvalen-dev)" Depends | grep -q "libcorvalen0 (= $version)" ||
         fail "libcorvalen-dev does not depend on libcorvalen0 (= $version)"
+    dpkg-deb --field "$(deb_of libcorvalen-visa-dev)" Depends | grep -q "libcorvalen-visa0 (= $version)" ||
+        fail "libcorvalen-visa-dev does not depend on libcorvalen-visa0 (= $version)"
     # Programs depend on at least the library version they were built with.
     dpkg-deb --ctrl-tarfile "$(deb_of libcorvalen0)" | tar -xO ./shlibs 2>/dev/null |
         grep -q "^libcorvalen 0 libcorvalen0 (>= $version)\$" ||
         fail "libcorvalen0's shlibs is not 'libcorvalen 0 libcorvalen0 (>= $version)'"
+    depends=$(dpkg-deb --field "$(deb_of corvalen-tools)" Depends)
+    for dep in "libcorvalen0 (>= $version)" libedit2; do
+        echo "$depends" | grep -q -F "$dep" || fail "corvalen-tools does not depend on $dep: $depends"
+    done
+    # The C library's symbols file goes with it, so that programs depend on
+    # the version that brought the symbols they use.
+    dpkg-deb --ctrl-tarfile "$(deb_of libcorvalen-visa0)" | tar -xO ./symbols 2>/dev/null |
+        grep -q "^ viOpen@CORVALEN_VISA_0 " || fail "libcorvalen-visa0 carries no symbols file listing viOpen"
 
     outside=$(paths_outside "$(deb_of tq820-scan)" './usr/bin/' './usr/bin/tq820-scan' './usr/bin/tq820-scan-demo' \
         './usr/share/applications/*' './usr/share/icons/*' './usr/share/man/' './usr/share/man/man1/' \
@@ -438,22 +448,42 @@ check_package_split() {
         "./usr/lib/$multiarch/pkgconfig/" "./usr/lib/$multiarch/pkgconfig/corvalen.pc" \
         "./usr/lib/$multiarch/cmake/*")
     [ -z "$outside" ] || fail "libcorvalen-dev holds files not for building against the library:$outside"
+    outside=$(paths_outside "$(deb_of corvalen-tools)" './usr/bin/' './usr/bin/corvalen' './usr/share/man/' \
+        './usr/share/man/man1/' './usr/share/man/man1/corvalen.1.gz')
+    [ -z "$outside" ] || fail "corvalen-tools holds files not of the command-line tool:$outside"
+    outside=$(paths_outside "$(deb_of libcorvalen-visa0)" './usr/lib/' "./usr/lib/$multiarch/" \
+        "./usr/lib/$multiarch/libcorvalen-visa.so.0*")
+    [ -z "$outside" ] || fail "libcorvalen-visa0 holds files not of the VISA library:$outside"
+    outside=$(paths_outside "$(deb_of libcorvalen-visa-dev)" './usr/include/' './usr/include/corvalen-visa/' \
+        './usr/include/corvalen-visa/visa.h' './usr/include/corvalen-visa/visatype.h' \
+        './usr/lib/' "./usr/lib/$multiarch/" "./usr/lib/$multiarch/libcorvalen-visa.so" \
+        "./usr/lib/$multiarch/pkgconfig/" "./usr/lib/$multiarch/pkgconfig/corvalen-visa.pc")
+    [ -z "$outside" ] || fail "libcorvalen-visa-dev holds files not for building against the VISA library:$outside"
 }
 
-# The library as installed under the multiarch libdir: corvalen.pc finds
-# its headers and library relative to where it is, and find_package(Corvalen)
-# builds the example from the unpacked packages alone.
+# The libraries as installed under the multiarch libdir: corvalen.pc and
+# corvalen-visa.pc find their headers and library relative to where they
+# are, and find_package(Corvalen) builds the example from the unpacked
+# packages alone.
 check_library_files() {
-    local root=$work/libroot multiarch pc_dir libdir includedir
+    local root=$work/libroot multiarch pc_dir libdir includedir package
     multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-    dpkg-deb -x "$(deb_of libcorvalen0)" "$root" && dpkg-deb -x "$(deb_of libcorvalen-dev)" "$root" ||
-        { fail "cannot unpack the library packages"; return; }
+    for package in libcorvalen0 libcorvalen-dev libcorvalen-visa0 libcorvalen-visa-dev; do
+        dpkg-deb -x "$(deb_of "$package")" "$root" || { fail "cannot unpack the library package $package"; return; }
+    done
     pc_dir=$root/usr/lib/$multiarch/pkgconfig
     libdir=$(PKG_CONFIG_PATH=$pc_dir pkg-config --variable=libdir corvalen)
     includedir=$(PKG_CONFIG_PATH=$pc_dir pkg-config --variable=includedir corvalen)
     [ "$(readlink -f "$libdir/libcorvalen.so")" = "$(readlink -f "$root/usr/lib/$multiarch/libcorvalen.so.$version")" ] ||
         fail "corvalen.pc's libdir $libdir has no libcorvalen.so leading to the packaged library"
     [ -f "$includedir/corvalen/corvalen.h" ] || fail "corvalen.pc's includedir $includedir has no corvalen/corvalen.h"
+    libdir=$(PKG_CONFIG_PATH=$pc_dir pkg-config --variable=libdir corvalen-visa)
+    includedir=$(PKG_CONFIG_PATH=$pc_dir pkg-config --variable=includedir corvalen-visa)
+    [ "$(readlink -f "$libdir/libcorvalen-visa.so")" = \
+        "$(readlink -f "$root/usr/lib/$multiarch/libcorvalen-visa.so.$version")" ] ||
+        fail "corvalen-visa.pc's libdir $libdir has no libcorvalen-visa.so leading to the packaged library"
+    [ -f "$includedir/corvalen-visa/visa.h" ] ||
+        fail "corvalen-visa.pc's includedir $includedir has no corvalen-visa/visa.h"
     if ! cmake -S "$top/examples" -B "$work/examples" -DCMAKE_PREFIX_PATH="$root/usr" \
             -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF >"$work/examples.log" 2>&1 ||
         ! cmake --build "$work/examples" --target query >>"$work/examples.log" 2>&1; then
