@@ -50,6 +50,7 @@ signals:
 
 private:
     void show(const Identity& identity);
+    void showText(const QString& text);
 
     QPushButton* button_;
     QLabel* result_;

@@ -15,6 +15,7 @@
 
 #include "corvalenlib/core/alias_file.h"
 #include "corvalenlib/core/resource.h"
+#include "corvalenlib/widgets/plain_text.h"
 #include "corvalenlib/widgets/select_io_dialog.h"
 #include "io/corvalen.h"
 
@@ -34,8 +35,8 @@ std::string withoutBrackets(const std::string& host) {
 }  // namespace
 
 GpibBindingPanel::GpibBindingPanel(QWidget* parent)
-    : QWidget(parent), bound_(new QLabel), controller_(new QComboBox), fields_(new QStackedWidget),
-      status_(new QLabel) {
+    : QWidget(parent), bound_(plainLabel()), controller_(new QComboBox), fields_(new QStackedWidget),
+      status_(plainLabel()) {
     controller_->addItem(tr("linux-gpib (a GPIB card)"));
     controller_->addItem(tr("Prologix GPIB-USB"));
     controller_->addItem(tr("Prologix GPIB-ETHERNET"));
@@ -44,8 +45,6 @@ GpibBindingPanel::GpibBindingPanel(QWidget* parent)
     fields_->addWidget(makeSerialFields());
     fields_->addWidget(makeLanFields());
     fields_->addWidget(makeGatewayFields());
-    bound_->setWordWrap(true);
-    status_->setWordWrap(true);
     auto* save = new QPushButton(tr("Sa&ve binding"));
     save->setObjectName(QStringLiteral("saveBinding"));
 

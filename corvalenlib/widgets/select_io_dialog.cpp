@@ -14,6 +14,7 @@
 
 #include "corvalenlib/widgets/find_panel.h"
 #include "corvalenlib/widgets/gpib_binding_panel.h"
+#include "corvalenlib/widgets/plain_text.h"
 #include "corvalenlib/core/resource.h"
 #include "io/corvalen.h"
 
@@ -38,7 +39,7 @@ Value dataOf(const QComboBox* box) {
 
 SelectIoDialog::SelectIoDialog(QWidget* parent)
     : QDialog(parent), interface_(new QComboBox), pages_(new QStackedWidget), resource_(new QLineEdit),
-      problem_(new QLabel) {
+      problem_(plainLabel()) {
     setWindowTitle(tr("Select I/O"));
     setModal(true);
     interface_->addItem(tr("GPIB"));
@@ -49,7 +50,6 @@ SelectIoDialog::SelectIoDialog(QWidget* parent)
     pages_->addWidget(makeSerialPage());
     pages_->addWidget(makeSocketPage());
     pages_->addWidget(makeVxi11Page());
-    problem_->setWordWrap(true);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     auto* form = new QFormLayout;
