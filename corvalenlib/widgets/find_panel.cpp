@@ -14,6 +14,7 @@
 #include <mutex>
 #include <set>
 
+#include "corvalenlib/core/alias_file.h"
 #include "corvalenlib/widgets/background.h"
 #include "corvalenlib/widgets/plain_text.h"
 #include "corvalenlib/core/resource.h"
@@ -77,11 +78,13 @@ void IdentifyBar::identify() {
     const std::string resource = resource_ ? resource_() : std::string();
     const IoLimits limits = limits_ ? limits_() : IoLimits{};
     const SerialSettings serial = serial_ ? serial_() : SerialSettings{};
+    Aliases aliases = aliases_ ? aliases_() : Aliases{loadAliases().aliases, {}};
+    note_ = aliases.note;
     mailbox_ = Mailbox::to(this);
     showText(tr("Asking %1 for *IDN? ...").arg(QString::fromStdString(resource)));
     button_->setText(tr("Cancel"));
-    runInBackground([mailbox = mailbox_, resource, limits, serial, this] {
-        const Identity identity = CorvalenLib::identify(resource, limits, serial);
+    runInBackground([mailbox = mailbox_, resource, aliases = std::move(aliases.aliases), limits, serial, this] {
+        const Identity identity = identifyWith(resource, aliases, limits, serial);
         mailbox->post([this, identity] { show(identity); });
     });
 }
@@ -99,8 +102,18 @@ void IdentifyBar::show(const Identity& identity) {
     mailbox_.reset();
     last_ = identity;
     button_->setText(tr("&Identify"));
-    showText(describe(identity));
+    showText(note_.isEmpty() ? describe(identity) : describe(identity) + QStringLiteral(" ") + note_);
     emit finished();
+}
+
+void IdentifyBar::clear() {
+    if (running()) {
+        mailbox_->close();
+        mailbox_.reset();
+        button_->setText(tr("&Identify"));
+    }
+    last_.reset();
+    showText({});
 }
 
 // A long reply wraps; the tooltip holds it whole where it is cut.

@@ -56,6 +56,11 @@ GpibBindingPanel::GpibBindingPanel(QWidget* parent)
     form->addRow(save, status_);
     connect(controller_, &QComboBox::currentIndexChanged, fields_, &QStackedWidget::setCurrentIndex);
     connect(save, &QPushButton::clicked, this, &GpibBindingPanel::save);
+    connect(controller_, &QComboBox::currentIndexChanged, this, &GpibBindingPanel::fieldsChanged);
+    connect(serialPort_, &QComboBox::currentTextChanged, this, &GpibBindingPanel::fieldsChanged);
+    connect(host_, &QLineEdit::textChanged, this, &GpibBindingPanel::fieldsChanged);
+    connect(port_, &QSpinBox::valueChanged, this, &GpibBindingPanel::fieldsChanged);
+    connect(gatewayHost_, &QLineEdit::textChanged, this, &GpibBindingPanel::fieldsChanged);
     setBoard(0);
 }
 
@@ -124,6 +129,27 @@ std::string GpibBindingPanel::controllerText() const {
     return {};
 }
 
+bool GpibBindingPanel::showsBindingInForce() const {
+    const auto aliases = loadAliases().aliases;
+    const Alias* binding = findBoardBinding(aliases, board_);
+    const auto shown = controllerText();
+    if (binding == nullptr || shown.empty()) return binding == nullptr && shown.empty();
+    try {
+        return parseInterface(binding->resource) == parseInterface(shown);
+    } catch (const IoError&) {
+        return false;
+    }
+}
+
+std::vector<Alias> GpibBindingPanel::withFieldsBinding(std::vector<Alias> aliases) const {
+    while (const Alias* binding = findBoardBinding(aliases, board_)) aliases.erase(aliases.begin() + (binding - aliases.data()));
+    const auto shown = controllerText();
+    if (!shown.empty()) {
+        aliases.insert(aliases.begin(), Alias{"GPIB" + std::to_string(board_) + "::INTFC", shown, "the GPIB page, not saved"});
+    }
+    return aliases;
+}
+
 void GpibBindingPanel::setBoard(int board) {
     board_ = board;
     status_->clear();
@@ -180,7 +206,8 @@ bool GpibBindingPanel::save() {
     status_->setText(tr("Saved in %1.").arg(QString::fromStdString(aliasFilePath())));
     showBinding();
     // The variable's entries come first, so a binding of its own is the one found.
-    const Alias* binding = findBoardBinding(loadAliases().aliases, board_);
+    const auto aliases = loadAliases().aliases;
+    const Alias* binding = findBoardBinding(aliases, board_);
     if (binding != nullptr && binding->origin == "CORVALEN_IO_ALIASES") {
         status_->setText(status_->text() + tr(" CORVALEN_IO_ALIASES binds this board too, and wins over the file."));
     }

@@ -8,6 +8,9 @@
 
 #include <QWidget>
 #include <string>
+#include <vector>
+
+#include "corvalenlib/core/aliases.h"
 
 class QComboBox;
 class QLabel;
@@ -39,6 +42,15 @@ public:
     [[nodiscard]] QString boundText() const;
     [[nodiscard]] QString statusText() const;
     [[nodiscard]] QStringList offeredSerialPorts() const;
+    // True when the fields describe the binding in force (saved, or set by
+    // CORVALEN_IO_ALIASES), false while the operator's change is unsaved.
+    [[nodiscard]] bool showsBindingInForce() const;
+    // aliases with the chosen board bound as the fields describe it.
+    [[nodiscard]] std::vector<Alias> withFieldsBinding(std::vector<Alias> aliases) const;
+
+signals:
+    // A field was changed, by the operator or from the binding in force.
+    void fieldsChanged();
 
 public slots:
     void setBoard(int board);

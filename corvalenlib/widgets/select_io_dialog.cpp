@@ -15,6 +15,7 @@
 #include "corvalenlib/widgets/find_panel.h"
 #include "corvalenlib/widgets/gpib_binding_panel.h"
 #include "corvalenlib/widgets/plain_text.h"
+#include "corvalenlib/core/alias_file.h"
 #include "corvalenlib/core/resource.h"
 #include "io/corvalen.h"
 
@@ -287,6 +288,7 @@ QWidget* SelectIoDialog::makeProbes() {
     identify_ = new IdentifyBar;
     identify_->setSource([this] { return resourceText(); }, [this] { return probeLimits_; },
                          [this] { return serialSettings(); });
+    identify_->setAliasSource([this] { return aliasesForIdentify(); });
     find_ = new FindPanel;
     find_->setPlanSource([this] { return findPlan(); });
     connect(find_, &FindPanel::resourcePicked, this, [this](const QString& resource) {
@@ -318,6 +320,24 @@ void SelectIoDialog::offerBinding(const QString& controller) {
         return;
     }
     chooseInterface(Interface::Gpib);
+}
+
+// Identify goes through the GPIB page's binding as it is on screen, saved or
+// not, and says so when it is not saved.
+IdentifyBar::Aliases SelectIoDialog::aliasesForIdentify() const {
+    auto aliases = loadAliases().aliases;
+    const bool pageBoard = chosenInterface() == Interface::Gpib && [&] {
+        try {
+            const auto parsed = parseResource(resourceText());
+            const auto* gpib = std::get_if<GpibAddress>(&parsed);
+            return gpib != nullptr && gpib->board == gpibBoard_->value();
+        } catch (const IoError&) {
+            return false;
+        }
+    }();
+    if (!pageBoard || gpibBinding_->showsBindingInForce()) return {std::move(aliases), {}};
+    return {gpibBinding_->withFieldsBinding(std::move(aliases)),
+            tr("[through the controller on the GPIB page; the binding is not saved]")};
 }
 
 FindPlan SelectIoDialog::findPlan() const {

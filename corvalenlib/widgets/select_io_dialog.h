@@ -8,6 +8,7 @@
 #include <string>
 
 #include "corvalenlib/discovery/finder.h"
+#include "corvalenlib/widgets/find_panel.h"
 #include "corvalenlib/core/errors.h"
 #include "corvalenlib/transports/session.h"
 
@@ -78,6 +79,7 @@ private:
     QWidget* makeProbes();
     void offerBinding(const QString& controller);
     [[nodiscard]] FindPlan findPlan() const;
+    [[nodiscard]] IdentifyBar::Aliases aliasesForIdentify() const;
     void fillFieldsFrom(const QString& text);
     void showProblem();
 
