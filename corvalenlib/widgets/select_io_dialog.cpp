@@ -298,11 +298,24 @@ QWidget* SelectIoDialog::makeProbes() {
     connect(find_, &FindPanel::controllerPicked, this, &SelectIoDialog::offerBinding);
     connect(this, &QDialog::finished, find_, &FindPanel::stopSearch);
     connect(this, &QDialog::finished, identify_, &IdentifyBar::cancel);
+    forgetIdentifyOnChange();
     auto* box = new QGroupBox(tr("Instruments"));
     auto* layout = new QVBoxLayout(box);
     layout->addWidget(identify_);
     layout->addWidget(find_, 1);
     return box;
+}
+
+// A result stands only for what is on screen: any change of the resource,
+// the page, the serial line or the GPIB binding clears it.
+void SelectIoDialog::forgetIdentifyOnChange() {
+    auto forget = [this] { identify_->clear(); };
+    connect(resource_, &QLineEdit::textChanged, identify_, forget);
+    connect(interface_, &QComboBox::currentIndexChanged, identify_, forget);
+    for (auto* box : {baudRate_, parity_, dataBits_, stopBits_, flowControl_}) {
+        connect(box, &QComboBox::currentIndexChanged, identify_, forget);
+    }
+    connect(gpibBinding_, &GpibBindingPanel::fieldsChanged, identify_, forget);
 }
 
 // A controller the search found is put into the GPIB page's binding fields;

@@ -77,6 +77,7 @@ private:
     QWidget* makeVxi11Page();
     void composeFromFields();
     QWidget* makeProbes();
+    void forgetIdentifyOnChange();
     void offerBinding(const QString& controller);
     [[nodiscard]] FindPlan findPlan() const;
     [[nodiscard]] IdentifyBar::Aliases aliasesForIdentify() const;

@@ -158,6 +158,17 @@ TEST_F(Find, IdentifiesAGoodASilentAndARefusedAddressWithinItsBounds) {
         else EXPECT_NE(identity.text.find(c.text), std::string::npos) << identity.text;
         EXPECT_LE(peers::millisecondsSince(start), c.boundMs);
     }
+    // A result stands for what is on screen: a change, even to a malformed
+    // resource, clears it.
+    dialog.editResourceText("TCPIP0::" + QString::fromStdString(inst0_) + "::inst0::INSTR");
+    dialog.identifyBar().identify();
+    ASSERT_TRUE(waitFor(&dialog.identifyBar(), &CorvalenLib::IdentifyBar::finished, 5s));
+    ASSERT_TRUE(dialog.identifyBar().result().startsWith(QString::fromStdString(idnA_)));
+    dialog.editResourceText("TCPIP0::" + QString::fromStdString(inst0_) + "::inst0::INSTRX");
+    EXPECT_FALSE(dialog.problem().isEmpty());
+    EXPECT_EQ(dialog.identifyBar().result(), "");
+    EXPECT_FALSE(dialog.identifyBar().lastIdentity());
+
     // Cancelled: the dialog forgets the probe at once and shows nothing of it.
     dialog.setResourceText(silent.resource());
     dialog.identifyBar().identify();
