@@ -36,7 +36,7 @@ std::string withoutBrackets(const std::string& host) {
 
 GpibBindingPanel::GpibBindingPanel(QWidget* parent)
     : QWidget(parent), bound_(plainLabel()), controller_(new QComboBox), fields_(new QStackedWidget),
-      status_(plainLabel()) {
+      status_(plainLabel()), problems_(plainLabel()) {
     controller_->addItem(tr("linux-gpib (a GPIB card)"));
     controller_->addItem(tr("Prologix GPIB-USB"));
     controller_->addItem(tr("Prologix GPIB-ETHERNET"));
@@ -51,6 +51,7 @@ GpibBindingPanel::GpibBindingPanel(QWidget* parent)
     auto* form = new QFormLayout(this);
     form->setContentsMargins(0, 0, 0, 0);
     form->addRow(tr("Bound to:"), bound_);
+    form->addRow(problems_);
     form->addRow(tr("&Controller:"), controller_);
     form->addRow(fields_);
     form->addRow(save, status_);
@@ -107,6 +108,7 @@ void GpibBindingPanel::setPort(int port) { port_->setValue(port); }
 void GpibBindingPanel::setGatewayHost(const QString& host) { gatewayHost_->setText(host); }
 QString GpibBindingPanel::boundText() const { return bound_->text(); }
 QString GpibBindingPanel::statusText() const { return status_->text(); }
+QString GpibBindingPanel::problemsText() const { return problems_->text(); }
 
 QStringList GpibBindingPanel::offeredSerialPorts() const {
     QStringList ports;
@@ -157,7 +159,9 @@ void GpibBindingPanel::setBoard(int board) {
 }
 
 void GpibBindingPanel::showBinding() {
-    const auto aliases = loadAliases().aliases;
+    const auto loaded = loadAliases();
+    showProblems(loaded.problems);
+    const auto& aliases = loaded.aliases;
     const Alias* binding = findBoardBinding(aliases, board_);
     const auto board = QStringLiteral("GPIB%1").arg(board_);
     if (binding == nullptr) {
@@ -168,6 +172,15 @@ void GpibBindingPanel::showBinding() {
     bound_->setText(tr("%1: %2 (%3)")
                         .arg(board, QString::fromStdString(binding->resource), QString::fromStdString(binding->origin)));
     fillFieldsFrom(binding->resource);
+}
+
+// Shown here, not only on standard error at the next Run: a line the
+// operator believes binds the board may have been skipped.
+void GpibBindingPanel::showProblems(const std::vector<std::string>& problems) {
+    QStringList lines;
+    for (const auto& problem : problems) lines << QString::fromStdString(problem);
+    problems_->setText(lines.join('\n'));
+    problems_->setVisible(!lines.isEmpty());
 }
 
 void GpibBindingPanel::fillFieldsFrom(const std::string& controller) {

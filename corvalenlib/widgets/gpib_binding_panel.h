@@ -41,6 +41,8 @@ public:
     // What the board is bound to now, as shown.
     [[nodiscard]] QString boundText() const;
     [[nodiscard]] QString statusText() const;
+    // The aliases file's problems, one "<file>:<line>: ..." a line.
+    [[nodiscard]] QString problemsText() const;
     [[nodiscard]] QStringList offeredSerialPorts() const;
     // True when the fields describe the binding in force (saved, or set by
     // CORVALEN_IO_ALIASES), false while the operator's change is unsaved.
@@ -63,6 +65,7 @@ private:
     QWidget* makeLanFields();
     QWidget* makeGatewayFields();
     void showBinding();
+    void showProblems(const std::vector<std::string>& problems);
     void fillFieldsFrom(const std::string& controller);
 
     int board_ = 0;
@@ -74,6 +77,7 @@ private:
     QSpinBox* port_ = nullptr;
     QLineEdit* gatewayHost_ = nullptr;
     QLabel* status_;
+    QLabel* problems_;
 };
 
 }  // namespace CorvalenLib
