@@ -11,11 +11,13 @@
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <filesystem>
 
 #include "corvalenlib/widgets/find_panel.h"
 #include "corvalenlib/widgets/gpib_binding_panel.h"
 #include "corvalenlib/widgets/plain_text.h"
 #include "corvalenlib/core/alias_file.h"
+#include "corvalenlib/discovery/serial_ports.h"
 #include "corvalenlib/core/resource.h"
 #include "io/corvalen.h"
 
@@ -356,9 +358,13 @@ IdentifyBar::Aliases SelectIoDialog::aliasesForIdentify() const {
 FindPlan SelectIoDialog::findPlan() const {
     FindPlan plan;
     plan.gpibBoard = gpibBoard_->value();
-    for (const auto& port : offeredSerialPorts()) plan.serialPorts.push_back(port.toStdString());
-    const auto typed = serialPort_->currentText().trimmed().toStdString();
-    if (!typed.empty() && std::find(plan.serialPorts.begin(), plan.serialPorts.end(), typed) == plan.serialPorts.end()) {
+    // Only ports that exist: a typed path that names nothing is no serial port.
+    plan.serialPorts = systemSerialPorts();
+    auto typed = serialPort_->currentText().trimmed().toStdString();
+    if (!typed.empty() && !typed.starts_with('/')) typed = "/dev/" + typed;
+    std::error_code error;
+    if (std::filesystem::is_character_file(typed, error) &&
+        std::find(plan.serialPorts.begin(), plan.serialPorts.end(), typed) == plan.serialPorts.end()) {
         plan.serialPorts.push_back(typed);
     }
     plan.serial = serialSettings();

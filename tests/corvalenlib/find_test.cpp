@@ -219,6 +219,26 @@ TEST_F(Find, WritesToASerialPortOnlyWhenTheOperatorTicksTheProbe) {
     }
 }
 
+// Find lists what exists and says why a board was not searched.
+TEST_F(Find, ListsOnlySerialPortsThatExistAndSaysWhenTheBoardCannotBeOpened) {
+    SelectIoDialog dialog;
+    dialog.chooseInterface(SelectIoDialog::Interface::Serial);
+    dialog.setSerialPort("/dev/ttyUSB97");  // typed, and no such device
+    dialog.chooseInterface(SelectIoDialog::Interface::Gpib);
+    dialog.setGpibBoard(2);  // unbound, and linux-gpib is not here
+    dialog.findPanel().startSearch();
+    ASSERT_TRUE(waitFor(&dialog.findPanel(), &FindPanel::searchFinished, 20s));
+    const auto rows = dialog.findPanel().rows();
+    EXPECT_FALSE(std::any_of(rows.begin(), rows.end(), [](const FindPanel::Row& row) {
+        return row.resource.contains("ttyUSB97");
+    })) << listing(dialog.findPanel());
+    const auto note = std::find_if(rows.begin(), rows.end(),
+                                   [](const FindPanel::Row& row) { return row.note && row.resource.startsWith("GPIB2:"); });
+    ASSERT_NE(note, rows.end()) << listing(dialog.findPanel());
+    EXPECT_TRUE(note->resource.startsWith("GPIB2: could not be opened, so no address was asked: "))
+        << note->resource.toStdString();
+}
+
 // What a device says is shown as it is, never read as markup: an "<img>"
 // would make Qt load what it names on the window's thread.
 TEST_F(Find, ShowsWhatADeviceSaysLiterallyInIdentifyAndInTheList) {
