@@ -53,7 +53,7 @@ bool parses(const std::string& resource) {
 }  // namespace
 
 IdentifyBar::IdentifyBar(QWidget* parent)
-    : QWidget(parent), button_(new QPushButton(tr("&Identify"))), result_(plainLabel()) {
+    : QWidget(parent), button_(new QPushButton(tr("&Identify"))), result_(messageLabel()) {
     button_->setObjectName(QStringLiteral("identify"));
     result_->setObjectName(QStringLiteral("identifyResult"));
     result_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -161,8 +161,8 @@ private:
 
 FindPanel::FindPanel(QWidget* parent)
     : QWidget(parent), findButton_(new QPushButton(tr("&Find instruments"))),
-      probeSerial_(new QCheckBox(tr("Probe &serial ports for Prologix controllers"))), progress_(new QProgressBar),
-      list_(new QTreeWidget), status_(plainLabel()), deadline_(new QTimer(this)) {
+      probeSerial_(new QCheckBox(tr("Probe seria&l ports for Prologix controllers"))), progress_(new QProgressBar),
+      list_(new QTreeWidget), status_(messageLabel()), deadline_(new QTimer(this)) {
     findButton_->setObjectName(QStringLiteral("find"));
     probeSerial_->setToolTip(tr("Sends \"++ver\" to every serial port listed. Without this tick nothing is "
                                 "written to a serial port."));
@@ -175,7 +175,7 @@ FindPanel::FindPanel(QWidget* parent)
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
     list_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    list_->setMinimumHeight(140);
+    list_->setMinimumHeight(4 * list_->fontMetrics().lineSpacing());  // shrinks; rows scroll
     status_->setObjectName(QStringLiteral("findStatus"));
     deadline_->setSingleShot(true);
     deadline_->setInterval(kSearchBoundMs);
@@ -213,7 +213,7 @@ void FindPanel::startSearch() {
     firstInstrumentMs_.reset();
     progress_->setRange(0, 1);
     progress_->setValue(0);
-    findButton_->setText(tr("&Stop"));
+    findButton_->setText(tr("S&top"));
     status_->setText(tr("Searching..."));
     clock_.start();
     deadline_->start();

@@ -36,7 +36,7 @@ std::string withoutBrackets(const std::string& host) {
 
 GpibBindingPanel::GpibBindingPanel(QWidget* parent)
     : QWidget(parent), bound_(plainLabel()), controller_(new QComboBox), fields_(new QStackedWidget),
-      status_(plainLabel()), problems_(plainLabel()) {
+      status_(messageLabel()), problems_(plainLabel()) {
     controller_->addItem(tr("linux-gpib (a GPIB card)"));
     controller_->addItem(tr("Prologix GPIB-USB"));
     controller_->addItem(tr("Prologix GPIB-ETHERNET"));

@@ -8,15 +8,28 @@
 #pragma once
 
 #include <QLabel>
+#include <QSizePolicy>
 #include <QString>
 
 namespace CorvalenLib {
 
-// A word-wrapping label that shows whatever it is given literally.
+// A word-wrapping label that shows whatever it is given literally. Its
+// text never widens the dialog: a long line wraps, and a word too long for
+// the width is cut (the label's tooltip, where set, holds it whole).
 inline QLabel* plainLabel() {
     auto* label = new QLabel;
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    return label;
+}
+
+// A message line that keeps its place, empty or not: two lines tall at
+// least, so that a message coming or going moves nothing below it.
+inline QLabel* messageLabel() {
+    auto* label = plainLabel();
+    label->setMinimumHeight(2 * label->fontMetrics().lineSpacing());
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
 }
 

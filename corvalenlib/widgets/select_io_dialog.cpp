@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QSerialPortInfo>
 #include <QSpinBox>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 #include <filesystem>
@@ -38,11 +40,27 @@ Value dataOf(const QComboBox* box) {
     return static_cast<Value>(box->currentData().toInt());
 }
 
+// The forms nested in page (the binding's fields) start their fields at the
+// same x as page's own: every label column gets the widest label's width.
+void alignFormLabels(QWidget* page) {
+    QList<QWidget*> labels;
+    int widest = 0;
+    for (auto* form : page->findChildren<QFormLayout*>()) {
+        for (int row = 0; row < form->rowCount(); ++row) {
+            auto* item = form->itemAt(row, QFormLayout::LabelRole);
+            if (item == nullptr || item->widget() == nullptr) continue;
+            labels << item->widget();
+            widest = std::max(widest, item->widget()->sizeHint().width());
+        }
+    }
+    for (auto* label : labels) label->setMinimumWidth(widest);
+}
+
 }  // namespace
 
 SelectIoDialog::SelectIoDialog(QWidget* parent)
     : QDialog(parent), interface_(new QComboBox), pages_(new QStackedWidget), resource_(new QLineEdit),
-      problem_(plainLabel()) {
+      problem_(messageLabel()) {
     setWindowTitle(tr("Select I/O"));
     setModal(true);
     interface_->addItem(tr("GPIB"));
@@ -55,17 +73,28 @@ SelectIoDialog::SelectIoDialog(QWidget* parent)
     pages_->addWidget(makeVxi11Page());
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    // Everything but OK and Cancel scrolls, so that those stay on screen
+    // however large the fonts or the scale.
+    auto* content = new QWidget;
     auto* form = new QFormLayout;
     form->addRow(tr("&Interface:"), interface_);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(pages_);
+    auto* inner = new QVBoxLayout(content);
+    inner->addLayout(form);
+    inner->addWidget(pages_);
     auto* resourceForm = new QFormLayout;
     resourceForm->addRow(tr("&Resource:"), resource_);
-    layout->addLayout(resourceForm);
-    layout->addWidget(problem_);
-    layout->addWidget(makeProbes(), 1);
+    inner->addLayout(resourceForm);
+    inner->addWidget(problem_);
+    inner->addWidget(makeProbes(), 1);
+    auto* scroll = new QScrollArea;
+    scroll->setWidget(content);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(scroll, 1);
     layout->addWidget(buttons);
+    openWideEnough(content);
 
     connect(interface_, &QComboBox::currentIndexChanged, pages_, &QStackedWidget::setCurrentIndex);
     connect(interface_, &QComboBox::currentIndexChanged, this, [this] { composeFromFields(); });
@@ -76,6 +105,15 @@ SelectIoDialog::SelectIoDialog(QWidget* parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &SelectIoDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &SelectIoDialog::reject);
     composeFromFields();
+}
+
+// Wide enough for a typical identity line and the search's status lines
+// whole, as tall as the content wants; both within the screen.
+void SelectIoDialog::openWideEnough(QWidget* content) {
+    const int wide = 100 * fontMetrics().averageCharWidth();
+    QSize size = content->sizeHint().expandedTo(QSize(wide, 0)) + QSize(24, 60);
+    if (const QScreen* shown = screen()) size = size.boundedTo(shown->availableGeometry().size() * 9 / 10);
+    resize(size);
 }
 
 QWidget* SelectIoDialog::makeGpibPage() {
@@ -94,6 +132,7 @@ QWidget* SelectIoDialog::makeGpibPage() {
     gpibBinding_ = new GpibBindingPanel;
     form->addRow(gpibBinding_);
     connect(gpibBoard_, &QSpinBox::valueChanged, gpibBinding_, &GpibBindingPanel::setBoard);
+    alignFormLabels(page);
     return page;
 }
 

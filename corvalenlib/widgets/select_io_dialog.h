@@ -71,6 +71,7 @@ public slots:
     void accept() override;
 
 private:
+    void openWideEnough(QWidget* content);
     QWidget* makeGpibPage();
     QWidget* makeSerialPage();
     QWidget* makeSocketPage();
