@@ -127,6 +127,11 @@ void findGpibListeners(const FindPlan& plan, FindReport& report) {
     const IoLimits limits = listenerLimits(plan);
     int answered = 0;
     std::set<std::string> failures;
+    // The same failure to open at every address: the board itself cannot be
+    // opened (no linux-gpib, no controller at the bound host), so no
+    // listener was asked at all.
+    std::set<std::string> openFailures;
+    int notOpened = 0;
     // One address after the other: a Prologix controller or a linux-gpib
     // board carries one conversation at a time.
     for (int address = kFirstListener; address <= kLastListener && !report.cancelled(); ++address) {
@@ -135,12 +140,19 @@ void findGpibListeners(const FindPlan& plan, FindReport& report) {
         if (identity.answered) {
             ++answered;
             report.found({FoundEntry::Kind::Instrument, resource, identity.text});
-        } else if (!identity.timedOut && failures.size() < 3) {
-            failures.insert(identity.text);
+        } else {
+            if (identity.text.starts_with("open: ") && openFailures.size() < 2) {
+                ++notOpened;
+                openFailures.insert(identity.text);
+            }
+            if (!identity.timedOut && failures.size() < 3) failures.insert(identity.text);
         }
         report.workDone(1);
     }
-    if (answered == 0 && !report.cancelled()) {
+    if (report.cancelled()) return;
+    if (notOpened == kLastListener - kFirstListener + 1 && openFailures.size() == 1) {
+        report.note(board + ": could not be opened, so no address was asked: " + openFailures.begin()->substr(6));
+    } else if (answered == 0) {
         std::string text = board + ": no listener answered at addresses 1 to 30";
         for (const auto& failure : failures) text += "; " + failure;
         report.note(text);

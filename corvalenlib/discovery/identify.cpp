@@ -67,9 +67,14 @@ Identity identifyResolved(const Resource& resource, const IoLimits& limits, cons
 // The same steps as the control's OpenIO; the aliases file's problems are
 // the control's to report, at Run.
 Identity identify(const std::string& resource, const IoLimits& limits, const SerialSettings& serial) {
+    return identifyWith(resource, loadAliases().aliases, limits, serial);
+}
+
+Identity identifyWith(const std::string& resource, const std::vector<Alias>& aliases, const IoLimits& limits,
+                      const SerialSettings& serial) {
     return ask([&](Identity& identity) {
         Route route;
-        auto session = resolveSession(resource, loadAliases().aliases, limits, serial, route);
+        auto session = resolveSession(resource, aliases, limits, serial, route);
         if (!route.alias.empty()) identity.route = " (alias of " + route.alias + ")";
         identity.route += route.boardNote();
         return session;

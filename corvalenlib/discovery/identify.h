@@ -7,7 +7,9 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "corvalenlib/core/aliases.h"
 #include "corvalenlib/core/resource.h"
 #include "corvalenlib/core/errors.h"
 #include "corvalenlib/transports/session.h"
@@ -27,6 +29,11 @@ struct Identity {
 // "*IDN?" to resource as Run would open it: the aliases (variable and file)
 // and board bindings applied as the control applies them.
 [[nodiscard]] Identity identify(const std::string& resource, const IoLimits& limits, const SerialSettings& serial);
+
+// As identify, with aliases in place of those in force: the selection
+// dialog's binding that is on screen but not yet saved.
+[[nodiscard]] Identity identifyWith(const std::string& resource, const std::vector<Alias>& aliases,
+                                    const IoLimits& limits, const SerialSettings& serial);
 
 // "*IDN?" to resource as it stands, e.g. an address found on the LAN.
 [[nodiscard]] Identity identifyResolved(const Resource& resource, const IoLimits& limits,

@@ -14,7 +14,9 @@
 #include <mutex>
 #include <set>
 
+#include "corvalenlib/core/alias_file.h"
 #include "corvalenlib/widgets/background.h"
+#include "corvalenlib/widgets/plain_text.h"
 #include "corvalenlib/core/resource.h"
 #include "io/corvalen.h"
 
@@ -51,9 +53,9 @@ bool parses(const std::string& resource) {
 }  // namespace
 
 IdentifyBar::IdentifyBar(QWidget* parent)
-    : QWidget(parent), button_(new QPushButton(tr("&Identify"))), result_(new QLabel) {
+    : QWidget(parent), button_(new QPushButton(tr("&Identify"))), result_(messageLabel()) {
     button_->setObjectName(QStringLiteral("identify"));
-    result_->setWordWrap(true);
+    result_->setObjectName(QStringLiteral("identifyResult"));
     result_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -76,11 +78,13 @@ void IdentifyBar::identify() {
     const std::string resource = resource_ ? resource_() : std::string();
     const IoLimits limits = limits_ ? limits_() : IoLimits{};
     const SerialSettings serial = serial_ ? serial_() : SerialSettings{};
+    Aliases aliases = aliases_ ? aliases_() : Aliases{loadAliases().aliases, {}};
+    note_ = aliases.note;
     mailbox_ = Mailbox::to(this);
-    result_->setText(tr("Asking %1 for *IDN? ...").arg(QString::fromStdString(resource)));
+    showText(tr("Asking %1 for *IDN? ...").arg(QString::fromStdString(resource)));
     button_->setText(tr("Cancel"));
-    runInBackground([mailbox = mailbox_, resource, limits, serial, this] {
-        const Identity identity = CorvalenLib::identify(resource, limits, serial);
+    runInBackground([mailbox = mailbox_, resource, aliases = std::move(aliases.aliases), limits, serial, this] {
+        const Identity identity = identifyWith(resource, aliases, limits, serial);
         mailbox->post([this, identity] { show(identity); });
     });
 }
@@ -90,7 +94,7 @@ void IdentifyBar::cancel() {
     mailbox_->close();
     mailbox_.reset();
     button_->setText(tr("&Identify"));
-    result_->setText(tr("Cancelled"));
+    showText(tr("Cancelled"));
 }
 
 void IdentifyBar::show(const Identity& identity) {
@@ -98,8 +102,24 @@ void IdentifyBar::show(const Identity& identity) {
     mailbox_.reset();
     last_ = identity;
     button_->setText(tr("&Identify"));
-    result_->setText(describe(identity));
+    showText(note_.isEmpty() ? describe(identity) : describe(identity) + QStringLiteral(" ") + note_);
     emit finished();
+}
+
+void IdentifyBar::clear() {
+    if (running()) {
+        mailbox_->close();
+        mailbox_.reset();
+        button_->setText(tr("&Identify"));
+    }
+    last_.reset();
+    showText({});
+}
+
+// A long reply wraps; the tooltip holds it whole where it is cut.
+void IdentifyBar::showText(const QString& text) {
+    result_->setText(text);
+    result_->setToolTip(plainTip(text));
 }
 
 QString IdentifyBar::result() const { return result_->text(); }
@@ -141,8 +161,8 @@ private:
 
 FindPanel::FindPanel(QWidget* parent)
     : QWidget(parent), findButton_(new QPushButton(tr("&Find instruments"))),
-      probeSerial_(new QCheckBox(tr("Probe &serial ports for Prologix controllers"))), progress_(new QProgressBar),
-      list_(new QTreeWidget), status_(new QLabel), deadline_(new QTimer(this)) {
+      probeSerial_(new QCheckBox(tr("Probe seria&l ports for Prologix controllers"))), progress_(new QProgressBar),
+      list_(new QTreeWidget), status_(messageLabel()), deadline_(new QTimer(this)) {
     findButton_->setObjectName(QStringLiteral("find"));
     probeSerial_->setToolTip(tr("Sends \"++ver\" to every serial port listed. Without this tick nothing is "
                                 "written to a serial port."));
@@ -151,11 +171,12 @@ FindPanel::FindPanel(QWidget* parent)
     progress_->setValue(0);
     list_->setColumnCount(2);
     list_->setHeaderLabels({tr("Resource"), tr("Identity")});
+    list_->setObjectName(QStringLiteral("found"));
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
     list_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    list_->setMinimumHeight(140);
-    status_->setWordWrap(true);
+    list_->setMinimumHeight(4 * list_->fontMetrics().lineSpacing());  // shrinks; rows scroll
+    status_->setObjectName(QStringLiteral("findStatus"));
     deadline_->setSingleShot(true);
     deadline_->setInterval(kSearchBoundMs);
 
@@ -192,7 +213,7 @@ void FindPanel::startSearch() {
     firstInstrumentMs_.reset();
     progress_->setRange(0, 1);
     progress_->setValue(0);
-    findButton_->setText(tr("&Stop"));
+    findButton_->setText(tr("S&top"));
     status_->setText(tr("Searching..."));
     clock_.start();
     deadline_->start();
@@ -237,7 +258,8 @@ void FindPanel::addEntry(const FoundEntry& entry) {
     item->setData(0, kTakeableRole, takeable);
     item->setData(0, kControllerRole,
                   entry.kind == FoundEntry::Kind::Gateway || entry.kind == FoundEntry::Kind::Controller);
-    item->setToolTip(1, item->text(1));
+    item->setToolTip(0, plainTip(item->text(0)));
+    item->setToolTip(1, plainTip(item->text(1)));
     if (!instrument) item->setForeground(1, palette().brush(QPalette::Disabled, QPalette::Text));
 }
 
@@ -246,6 +268,7 @@ void FindPanel::addNote(const QString& text) {
     item->setFirstColumnSpanned(true);
     item->setData(0, kTakeableRole, false);
     item->setData(0, kNoteRole, true);
+    item->setToolTip(0, plainTip(text));
     auto font = item->font(0);
     font.setItalic(true);
     item->setFont(0, font);

@@ -38,8 +38,17 @@ public:
     // Where the resource, the limits and the serial settings come from.
     void setSource(std::function<std::string()> resource, std::function<IoLimits()> limits,
                    std::function<SerialSettings()> serial);
+    // The aliases Identify goes by, and a note on them for the result
+    // line; by default those in force and no note.
+    struct Aliases {
+        std::vector<Alias> aliases;
+        QString note;
+    };
+    void setAliasSource(std::function<Aliases()> aliases) { aliases_ = std::move(aliases); }
     void identify();
     void cancel();
+    // Forgets the shown result: it no longer describes what is on screen.
+    void clear();
     [[nodiscard]] bool running() const { return mailbox_ != nullptr; }
     [[nodiscard]] QString result() const;
     // The last outcome, once one came back.
@@ -50,12 +59,15 @@ signals:
 
 private:
     void show(const Identity& identity);
+    void showText(const QString& text);
 
     QPushButton* button_;
     QLabel* result_;
     std::function<std::string()> resource_;
     std::function<IoLimits()> limits_;
     std::function<SerialSettings()> serial_;
+    std::function<Aliases()> aliases_;
+    QString note_;  // about the aliases of the probe running or shown
     std::shared_ptr<Mailbox> mailbox_;
     std::optional<Identity> last_;
 };

@@ -15,6 +15,7 @@
 
 #include "corvalenlib/core/alias_file.h"
 #include "corvalenlib/core/resource.h"
+#include "corvalenlib/widgets/plain_text.h"
 #include "corvalenlib/widgets/select_io_dialog.h"
 #include "io/corvalen.h"
 
@@ -34,8 +35,8 @@ std::string withoutBrackets(const std::string& host) {
 }  // namespace
 
 GpibBindingPanel::GpibBindingPanel(QWidget* parent)
-    : QWidget(parent), bound_(new QLabel), controller_(new QComboBox), fields_(new QStackedWidget),
-      status_(new QLabel) {
+    : QWidget(parent), bound_(plainLabel()), controller_(new QComboBox), fields_(new QStackedWidget),
+      status_(messageLabel()), problems_(plainLabel()) {
     controller_->addItem(tr("linux-gpib (a GPIB card)"));
     controller_->addItem(tr("Prologix GPIB-USB"));
     controller_->addItem(tr("Prologix GPIB-ETHERNET"));
@@ -44,19 +45,23 @@ GpibBindingPanel::GpibBindingPanel(QWidget* parent)
     fields_->addWidget(makeSerialFields());
     fields_->addWidget(makeLanFields());
     fields_->addWidget(makeGatewayFields());
-    bound_->setWordWrap(true);
-    status_->setWordWrap(true);
     auto* save = new QPushButton(tr("Sa&ve binding"));
     save->setObjectName(QStringLiteral("saveBinding"));
 
     auto* form = new QFormLayout(this);
     form->setContentsMargins(0, 0, 0, 0);
     form->addRow(tr("Bound to:"), bound_);
+    form->addRow(problems_);
     form->addRow(tr("&Controller:"), controller_);
     form->addRow(fields_);
     form->addRow(save, status_);
     connect(controller_, &QComboBox::currentIndexChanged, fields_, &QStackedWidget::setCurrentIndex);
     connect(save, &QPushButton::clicked, this, &GpibBindingPanel::save);
+    connect(controller_, &QComboBox::currentIndexChanged, this, &GpibBindingPanel::fieldsChanged);
+    connect(serialPort_, &QComboBox::currentTextChanged, this, &GpibBindingPanel::fieldsChanged);
+    connect(host_, &QLineEdit::textChanged, this, &GpibBindingPanel::fieldsChanged);
+    connect(port_, &QSpinBox::valueChanged, this, &GpibBindingPanel::fieldsChanged);
+    connect(gatewayHost_, &QLineEdit::textChanged, this, &GpibBindingPanel::fieldsChanged);
     setBoard(0);
 }
 
@@ -103,6 +108,7 @@ void GpibBindingPanel::setPort(int port) { port_->setValue(port); }
 void GpibBindingPanel::setGatewayHost(const QString& host) { gatewayHost_->setText(host); }
 QString GpibBindingPanel::boundText() const { return bound_->text(); }
 QString GpibBindingPanel::statusText() const { return status_->text(); }
+QString GpibBindingPanel::problemsText() const { return problems_->text(); }
 
 QStringList GpibBindingPanel::offeredSerialPorts() const {
     QStringList ports;
@@ -125,6 +131,27 @@ std::string GpibBindingPanel::controllerText() const {
     return {};
 }
 
+bool GpibBindingPanel::showsBindingInForce() const {
+    const auto aliases = loadAliases().aliases;
+    const Alias* binding = findBoardBinding(aliases, board_);
+    const auto shown = controllerText();
+    if (binding == nullptr || shown.empty()) return binding == nullptr && shown.empty();
+    try {
+        return parseInterface(binding->resource) == parseInterface(shown);
+    } catch (const IoError&) {
+        return false;
+    }
+}
+
+std::vector<Alias> GpibBindingPanel::withFieldsBinding(std::vector<Alias> aliases) const {
+    while (const Alias* binding = findBoardBinding(aliases, board_)) aliases.erase(aliases.begin() + (binding - aliases.data()));
+    const auto shown = controllerText();
+    if (!shown.empty()) {
+        aliases.insert(aliases.begin(), Alias{"GPIB" + std::to_string(board_) + "::INTFC", shown, "the GPIB page, not saved"});
+    }
+    return aliases;
+}
+
 void GpibBindingPanel::setBoard(int board) {
     board_ = board;
     status_->clear();
@@ -132,7 +159,9 @@ void GpibBindingPanel::setBoard(int board) {
 }
 
 void GpibBindingPanel::showBinding() {
-    const auto aliases = loadAliases().aliases;
+    const auto loaded = loadAliases();
+    showProblems(loaded.problems);
+    const auto& aliases = loaded.aliases;
     const Alias* binding = findBoardBinding(aliases, board_);
     const auto board = QStringLiteral("GPIB%1").arg(board_);
     if (binding == nullptr) {
@@ -143,6 +172,15 @@ void GpibBindingPanel::showBinding() {
     bound_->setText(tr("%1: %2 (%3)")
                         .arg(board, QString::fromStdString(binding->resource), QString::fromStdString(binding->origin)));
     fillFieldsFrom(binding->resource);
+}
+
+// Shown here, not only on standard error at the next Run: a line the
+// operator believes binds the board may have been skipped.
+void GpibBindingPanel::showProblems(const std::vector<std::string>& problems) {
+    QStringList lines;
+    for (const auto& problem : problems) lines << QString::fromStdString(problem);
+    problems_->setText(lines.join('\n'));
+    problems_->setVisible(!lines.isEmpty());
 }
 
 void GpibBindingPanel::fillFieldsFrom(const std::string& controller) {

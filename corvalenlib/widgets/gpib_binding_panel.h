@@ -8,6 +8,9 @@
 
 #include <QWidget>
 #include <string>
+#include <vector>
+
+#include "corvalenlib/core/aliases.h"
 
 class QComboBox;
 class QLabel;
@@ -38,7 +41,18 @@ public:
     // What the board is bound to now, as shown.
     [[nodiscard]] QString boundText() const;
     [[nodiscard]] QString statusText() const;
+    // The aliases file's problems, one "<file>:<line>: ..." a line.
+    [[nodiscard]] QString problemsText() const;
     [[nodiscard]] QStringList offeredSerialPorts() const;
+    // True when the fields describe the binding in force (saved, or set by
+    // CORVALEN_IO_ALIASES), false while the operator's change is unsaved.
+    [[nodiscard]] bool showsBindingInForce() const;
+    // aliases with the chosen board bound as the fields describe it.
+    [[nodiscard]] std::vector<Alias> withFieldsBinding(std::vector<Alias> aliases) const;
+
+signals:
+    // A field was changed, by the operator or from the binding in force.
+    void fieldsChanged();
 
 public slots:
     void setBoard(int board);
@@ -51,6 +65,7 @@ private:
     QWidget* makeLanFields();
     QWidget* makeGatewayFields();
     void showBinding();
+    void showProblems(const std::vector<std::string>& problems);
     void fillFieldsFrom(const std::string& controller);
 
     int board_ = 0;
@@ -62,6 +77,7 @@ private:
     QSpinBox* port_ = nullptr;
     QLineEdit* gatewayHost_ = nullptr;
     QLabel* status_;
+    QLabel* problems_;
 };
 
 }  // namespace CorvalenLib

@@ -9,11 +9,17 @@
 #include <QLineEdit>
 #include <QSerialPortInfo>
 #include <QSpinBox>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <filesystem>
 
 #include "corvalenlib/widgets/find_panel.h"
 #include "corvalenlib/widgets/gpib_binding_panel.h"
+#include "corvalenlib/widgets/plain_text.h"
+#include "corvalenlib/core/alias_file.h"
+#include "corvalenlib/discovery/serial_ports.h"
 #include "corvalenlib/core/resource.h"
 #include "io/corvalen.h"
 
@@ -34,11 +40,27 @@ Value dataOf(const QComboBox* box) {
     return static_cast<Value>(box->currentData().toInt());
 }
 
+// The forms nested in page (the binding's fields) start their fields at the
+// same x as page's own: every label column gets the widest label's width.
+void alignFormLabels(QWidget* page) {
+    QList<QWidget*> labels;
+    int widest = 0;
+    for (auto* form : page->findChildren<QFormLayout*>()) {
+        for (int row = 0; row < form->rowCount(); ++row) {
+            auto* item = form->itemAt(row, QFormLayout::LabelRole);
+            if (item == nullptr || item->widget() == nullptr) continue;
+            labels << item->widget();
+            widest = std::max(widest, item->widget()->sizeHint().width());
+        }
+    }
+    for (auto* label : labels) label->setMinimumWidth(widest);
+}
+
 }  // namespace
 
 SelectIoDialog::SelectIoDialog(QWidget* parent)
     : QDialog(parent), interface_(new QComboBox), pages_(new QStackedWidget), resource_(new QLineEdit),
-      problem_(new QLabel) {
+      problem_(messageLabel()) {
     setWindowTitle(tr("Select I/O"));
     setModal(true);
     interface_->addItem(tr("GPIB"));
@@ -49,20 +71,30 @@ SelectIoDialog::SelectIoDialog(QWidget* parent)
     pages_->addWidget(makeSerialPage());
     pages_->addWidget(makeSocketPage());
     pages_->addWidget(makeVxi11Page());
-    problem_->setWordWrap(true);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    // Everything but OK and Cancel scrolls, so that those stay on screen
+    // however large the fonts or the scale.
+    auto* content = new QWidget;
     auto* form = new QFormLayout;
     form->addRow(tr("&Interface:"), interface_);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(pages_);
+    auto* inner = new QVBoxLayout(content);
+    inner->addLayout(form);
+    inner->addWidget(pages_);
     auto* resourceForm = new QFormLayout;
     resourceForm->addRow(tr("&Resource:"), resource_);
-    layout->addLayout(resourceForm);
-    layout->addWidget(problem_);
-    layout->addWidget(makeProbes(), 1);
+    inner->addLayout(resourceForm);
+    inner->addWidget(problem_);
+    inner->addWidget(makeProbes(), 1);
+    auto* scroll = new QScrollArea;
+    scroll->setWidget(content);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(scroll, 1);
     layout->addWidget(buttons);
+    openWideEnough(content);
 
     connect(interface_, &QComboBox::currentIndexChanged, pages_, &QStackedWidget::setCurrentIndex);
     connect(interface_, &QComboBox::currentIndexChanged, this, [this] { composeFromFields(); });
@@ -73,6 +105,15 @@ SelectIoDialog::SelectIoDialog(QWidget* parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &SelectIoDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &SelectIoDialog::reject);
     composeFromFields();
+}
+
+// Wide enough for a typical identity line and the search's status lines
+// whole, as tall as the content wants; both within the screen.
+void SelectIoDialog::openWideEnough(QWidget* content) {
+    const int wide = 100 * fontMetrics().averageCharWidth();
+    QSize size = content->sizeHint().expandedTo(QSize(wide, 0)) + QSize(24, 60);
+    if (const QScreen* shown = screen()) size = size.boundedTo(shown->availableGeometry().size() * 9 / 10);
+    resize(size);
 }
 
 QWidget* SelectIoDialog::makeGpibPage() {
@@ -91,6 +132,7 @@ QWidget* SelectIoDialog::makeGpibPage() {
     gpibBinding_ = new GpibBindingPanel;
     form->addRow(gpibBinding_);
     connect(gpibBoard_, &QSpinBox::valueChanged, gpibBinding_, &GpibBindingPanel::setBoard);
+    alignFormLabels(page);
     return page;
 }
 
@@ -287,6 +329,7 @@ QWidget* SelectIoDialog::makeProbes() {
     identify_ = new IdentifyBar;
     identify_->setSource([this] { return resourceText(); }, [this] { return probeLimits_; },
                          [this] { return serialSettings(); });
+    identify_->setAliasSource([this] { return aliasesForIdentify(); });
     find_ = new FindPanel;
     find_->setPlanSource([this] { return findPlan(); });
     connect(find_, &FindPanel::resourcePicked, this, [this](const QString& resource) {
@@ -296,11 +339,24 @@ QWidget* SelectIoDialog::makeProbes() {
     connect(find_, &FindPanel::controllerPicked, this, &SelectIoDialog::offerBinding);
     connect(this, &QDialog::finished, find_, &FindPanel::stopSearch);
     connect(this, &QDialog::finished, identify_, &IdentifyBar::cancel);
+    forgetIdentifyOnChange();
     auto* box = new QGroupBox(tr("Instruments"));
     auto* layout = new QVBoxLayout(box);
     layout->addWidget(identify_);
     layout->addWidget(find_, 1);
     return box;
+}
+
+// A result stands only for what is on screen: any change of the resource,
+// the page, the serial line or the GPIB binding clears it.
+void SelectIoDialog::forgetIdentifyOnChange() {
+    auto forget = [this] { identify_->clear(); };
+    connect(resource_, &QLineEdit::textChanged, identify_, forget);
+    connect(interface_, &QComboBox::currentIndexChanged, identify_, forget);
+    for (auto* box : {baudRate_, parity_, dataBits_, stopBits_, flowControl_}) {
+        connect(box, &QComboBox::currentIndexChanged, identify_, forget);
+    }
+    connect(gpibBinding_, &GpibBindingPanel::fieldsChanged, identify_, forget);
 }
 
 // A controller the search found is put into the GPIB page's binding fields;
@@ -320,12 +376,34 @@ void SelectIoDialog::offerBinding(const QString& controller) {
     chooseInterface(Interface::Gpib);
 }
 
+// Identify goes through the GPIB page's binding as it is on screen, saved or
+// not, and says so when it is not saved.
+IdentifyBar::Aliases SelectIoDialog::aliasesForIdentify() const {
+    auto aliases = loadAliases().aliases;
+    const bool pageBoard = chosenInterface() == Interface::Gpib && [&] {
+        try {
+            const auto parsed = parseResource(resourceText());
+            const auto* gpib = std::get_if<GpibAddress>(&parsed);
+            return gpib != nullptr && gpib->board == gpibBoard_->value();
+        } catch (const IoError&) {
+            return false;
+        }
+    }();
+    if (!pageBoard || gpibBinding_->showsBindingInForce()) return {std::move(aliases), {}};
+    return {gpibBinding_->withFieldsBinding(std::move(aliases)),
+            tr("[through the controller on the GPIB page; the binding is not saved]")};
+}
+
 FindPlan SelectIoDialog::findPlan() const {
     FindPlan plan;
     plan.gpibBoard = gpibBoard_->value();
-    for (const auto& port : offeredSerialPorts()) plan.serialPorts.push_back(port.toStdString());
-    const auto typed = serialPort_->currentText().trimmed().toStdString();
-    if (!typed.empty() && std::find(plan.serialPorts.begin(), plan.serialPorts.end(), typed) == plan.serialPorts.end()) {
+    // Only ports that exist: a typed path that names nothing is no serial port.
+    plan.serialPorts = systemSerialPorts();
+    auto typed = serialPort_->currentText().trimmed().toStdString();
+    if (!typed.empty() && !typed.starts_with('/')) typed = "/dev/" + typed;
+    std::error_code error;
+    if (std::filesystem::is_character_file(typed, error) &&
+        std::find(plan.serialPorts.begin(), plan.serialPorts.end(), typed) == plan.serialPorts.end()) {
         plan.serialPorts.push_back(typed);
     }
     plan.serial = serialSettings();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "corvalenlib/discovery/finder.h"
+#include "corvalenlib/widgets/find_panel.h"
 #include "corvalenlib/core/errors.h"
 #include "corvalenlib/transports/session.h"
 
@@ -70,14 +71,17 @@ public slots:
     void accept() override;
 
 private:
+    void openWideEnough(QWidget* content);
     QWidget* makeGpibPage();
     QWidget* makeSerialPage();
     QWidget* makeSocketPage();
     QWidget* makeVxi11Page();
     void composeFromFields();
     QWidget* makeProbes();
+    void forgetIdentifyOnChange();
     void offerBinding(const QString& controller);
     [[nodiscard]] FindPlan findPlan() const;
+    [[nodiscard]] IdentifyBar::Aliases aliasesForIdentify() const;
     void fillFieldsFrom(const QString& text);
     void showProblem();
 

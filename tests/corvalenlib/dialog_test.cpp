@@ -195,6 +195,14 @@ TEST_F(Dialog, GpibPageBindsTheChosenBoardAndSavesTheBinding) {
     EXPECT_TRUE(panel.save());
     EXPECT_EQ(config.read(), "# bench\nGPIB1::INTFC=PRLGX-ASRL/dev/ttyUSB1::INTFC\n");
     EXPECT_EQ(dialog.resourceText(), "GPIB0::9::INSTR") << "the binding is the library's, not the program's address";
+
+    // A malformed line shows on the page with its place, not only at the next Run.
+    config.write("# bench\nGPIB0::INTFC PRLGX-TCPIP::192.0.2.50::INTFC\n");
+    dialog.setGpibBoard(1);
+    dialog.setGpibBoard(0);
+    EXPECT_TRUE(panel.problemsText().startsWith(QString::fromStdString(config.file().string() + ":2: ")))
+        << panel.problemsText().toStdString();
+    EXPECT_TRUE(panel.problemsText().endsWith("; skipped")) << panel.problemsText().toStdString();
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QLabel>
+#include <QTextDocument>
+#include <QTreeWidget>
 #include <QTimer>
 #include <cstdlib>
 #include <map>
@@ -155,6 +158,17 @@ TEST_F(Find, IdentifiesAGoodASilentAndARefusedAddressWithinItsBounds) {
         else EXPECT_NE(identity.text.find(c.text), std::string::npos) << identity.text;
         EXPECT_LE(peers::millisecondsSince(start), c.boundMs);
     }
+    // A result stands for what is on screen: a change, even to a malformed
+    // resource, clears it.
+    dialog.editResourceText("TCPIP0::" + QString::fromStdString(inst0_) + "::inst0::INSTR");
+    dialog.identifyBar().identify();
+    ASSERT_TRUE(waitFor(&dialog.identifyBar(), &CorvalenLib::IdentifyBar::finished, 5s));
+    ASSERT_TRUE(dialog.identifyBar().result().startsWith(QString::fromStdString(idnA_)));
+    dialog.editResourceText("TCPIP0::" + QString::fromStdString(inst0_) + "::inst0::INSTRX");
+    EXPECT_FALSE(dialog.problem().isEmpty());
+    EXPECT_EQ(dialog.identifyBar().result(), "");
+    EXPECT_FALSE(dialog.identifyBar().lastIdentity());
+
     // Cancelled: the dialog forgets the probe at once and shows nothing of it.
     dialog.setResourceText(silent.resource());
     dialog.identifyBar().identify();
@@ -202,6 +216,79 @@ TEST_F(Find, WritesToASerialPortOnlyWhenTheOperatorTicksTheProbe) {
             EXPECT_EQ(heard, "");
             EXPECT_EQ(row->resource.toStdString(), port.resource());
         }
+    }
+}
+
+// Find lists what exists and says why a board was not searched.
+TEST_F(Find, ListsOnlySerialPortsThatExistAndSaysWhenTheBoardCannotBeOpened) {
+    SelectIoDialog dialog;
+    dialog.chooseInterface(SelectIoDialog::Interface::Serial);
+    dialog.setSerialPort("/dev/ttyUSB97");  // typed, and no such device
+    dialog.chooseInterface(SelectIoDialog::Interface::Gpib);
+    dialog.setGpibBoard(2);  // unbound, and linux-gpib is not here
+    dialog.findPanel().startSearch();
+    ASSERT_TRUE(waitFor(&dialog.findPanel(), &FindPanel::searchFinished, 20s));
+    const auto rows = dialog.findPanel().rows();
+    EXPECT_FALSE(std::any_of(rows.begin(), rows.end(), [](const FindPanel::Row& row) {
+        return row.resource.contains("ttyUSB97");
+    })) << listing(dialog.findPanel());
+    const auto note = std::find_if(rows.begin(), rows.end(),
+                                   [](const FindPanel::Row& row) { return row.note && row.resource.startsWith("GPIB2:"); });
+    ASSERT_NE(note, rows.end()) << listing(dialog.findPanel());
+    EXPECT_TRUE(note->resource.startsWith("GPIB2: could not be opened, so no address was asked: "))
+        << note->resource.toStdString();
+}
+
+// What a device says is shown as it is, never read as markup: an "<img>"
+// would make Qt load what it names on the window's thread.
+TEST_F(Find, ShowsWhatADeviceSaysLiterallyInIdentifyAndInTheList) {
+    const std::string replies[] = {R"(CORVALEN,TQ820A,<img src="/dev/zero">,1.0)", "<b>x</b>", "a &amp; b <br>c"};
+    // What Qt shows for a tooltip, which it reads as rich text when it looks like markup.
+    const auto shownTip = [](const QString& tip) {
+        QTextDocument document;
+        document.setHtml(tip);
+        return document.toPlainText().toStdString();
+    };
+    for (const std::string& reply : replies) {
+        SCOPED_TRACE(reply);
+        SelectIoDialog dialog;
+        peers::TcpPeer instrument;
+        std::jthread answer([&] {
+            if (instrument.accept(3s) && instrument.receive(6, 3s) == "*IDN?\n") instrument.send(reply + "\n");
+        });
+        dialog.setResourceText(instrument.resource());
+        dialog.identifyBar().identify();
+        ASSERT_TRUE(waitFor(&dialog.identifyBar(), &CorvalenLib::IdentifyBar::finished, 5s));
+        const auto* label = dialog.findChild<QLabel*>("identifyResult");
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        EXPECT_TRUE(label->text().startsWith(QString::fromStdString(reply + "  ("))) << label->text().toStdString();
+        EXPECT_EQ(shownTip(label->toolTip()), label->text().toStdString());
+
+        // A serial device that answers "++ver" with markup, found by the search.
+        peers::PtyPeer port;
+        std::jthread controller([&] {
+            if (port.receive(6, 3s) == "++ver\n") port.send("Prologix " + reply + "\r\n");
+        });
+        FindPanel& panel = dialog.findPanel();
+        panel.setPlanSource([&] {
+            CorvalenLib::FindPlan plan;
+            plan.broadcastWindow = 100ms;
+            plan.mdnsWindow = 100ms;
+            plan.serialPorts = {port.device()};
+            return plan;
+        });
+        panel.setProbeSerialPorts(true);
+        panel.startSearch();
+        ASSERT_TRUE(waitFor(&panel, &FindPanel::searchFinished, 20s));
+        const auto* list = dialog.findChild<QTreeWidget*>("found");
+        ASSERT_NE(list, nullptr);
+        const auto items = list->findItems(QString::fromStdString("PRLGX-ASRL" + port.device() + "::INTFC"),
+                                           Qt::MatchExactly, 0);
+        ASSERT_EQ(items.size(), 1) << listing(panel);
+        EXPECT_EQ(items.front()->text(1).toStdString(), "Prologix " + reply);
+        EXPECT_EQ(shownTip(items.front()->toolTip(1)), "Prologix " + reply);
+        EXPECT_EQ(dialog.findChild<QLabel*>("findStatus")->textFormat(), Qt::PlainText);
     }
 }
 

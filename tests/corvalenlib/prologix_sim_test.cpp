@@ -17,8 +17,15 @@
 #include "config_dir.h"
 #include "corvalenlib/widgets/control.h"
 #include "corvalenlib/core/errors.h"
+#include "corvalenlib/widgets/find_panel.h"
+#include "corvalenlib/widgets/gpib_binding_panel.h"
+#include "corvalenlib/widgets/select_io_dialog.h"
 #include "peers.h"
 #include "sim_process.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace {
 
@@ -116,5 +123,60 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"nobody_at_the_address", {}, "5", "*CLS", "", "", Outcome::Timeout},
         Row{"closed_line", {"--close-after", "1"}, "9", "*CLS", "*CLS", "", Outcome::Closed}),
     [](const ::testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
+
+// The dialog's Identify goes through the controller the GPIB page shows,
+// saved or not, and says when it is not saved: the operator checks a
+// binding before saving it.
+TEST(PrologixDialog, IdentifyGoesThroughTheControllerOnTheGpibPage) {
+    static int argc = 1;
+    static char name[] = "prologix_sim_tests";
+    static char* argv[] = {name, nullptr};
+    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
+    const peers::ConfigDir config;  // nothing bound: board GPIB0 is linux-gpib's
+    ::unsetenv("CORVALEN_IO_ALIASES");
+    const Simulator sim(true, {});
+    const auto& board = sim.board();  // PRLGX-TCPIP::127.0.0.1::<port>::INTFC
+    const int port = std::stoi(board.substr(board.rfind("1::") + 3));
+    using Controller = CorvalenLib::GpibBindingPanel::Controller;
+    CorvalenLib::SelectIoDialog dialog;
+    CorvalenLib::IoLimits limits;
+    limits.timeout = 1s;
+    limits.connectTimeout = 1s;
+    dialog.setProbeLimits(limits);
+    dialog.setResourceText("GPIB0::9::INSTR");
+    auto& panel = dialog.gpibBinding();
+    auto identify = [&] {
+        QEventLoop loop;
+        QObject::connect(&dialog.identifyBar(), &CorvalenLib::IdentifyBar::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(5s, &loop, &QEventLoop::quit);
+        dialog.identifyBar().identify();
+        loop.exec();
+        return dialog.identifyBar().lastIdentity().value_or(CorvalenLib::Identity{});
+    };
+    struct Case {
+        const char* what;
+        bool save;
+    };
+    for (const Case& c : {Case{"on screen, not saved", false}, Case{"saved", true}}) {
+        SCOPED_TRACE(c.what);
+        panel.chooseController(Controller::PrologixLan);
+        panel.setHost("127.0.0.1");
+        panel.setPort(port);
+        if (c.save) {
+            ASSERT_TRUE(panel.save());
+        }
+        const auto identity = identify();
+        EXPECT_TRUE(identity.answered) << identity.text;
+        EXPECT_NE(identity.text.find("TQ820"), std::string::npos) << identity.text;
+        EXPECT_NE(identity.route.find(board), std::string::npos) << identity.route;
+        EXPECT_EQ(dialog.identifyBar().result().contains("not saved"), !c.save)
+            << dialog.identifyBar().result().toStdString();
+    }
+    // A controller on screen with an empty host: said plainly, not linux-gpib's answer.
+    panel.setHost("");
+    const auto identity = identify();
+    EXPECT_FALSE(identity.answered);
+    EXPECT_NE(identity.text.find("the GPIB page, not saved"), std::string::npos) << identity.text;
+}
 
 }  // namespace
