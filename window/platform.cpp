@@ -18,6 +18,8 @@ void showMessageBox(const std::string& title, const std::string& text, MessageIc
         icon == MessageIcon::Critical ? QMessageBox::Critical : QMessageBox::Warning;
     QMessageBox box(qtIcon, QString::fromStdString(title), QString::fromStdString(text),
                     QMessageBox::Ok, QApplication::activeWindow());
+    // The text may quote the instrument (its error messages): never markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
