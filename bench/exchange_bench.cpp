@@ -87,10 +87,14 @@ void timeControl(benchmark::State& state, const std::string& row, const std::str
     if (count < 0) state.SkipWithError("no reading count read");
 }
 
-// One row of the interleaved TCP rows: what it opens and one round trip.
+// One row of the interleaved TCP rows: its connection and one round trip.
+// The simulator serves one TCP client at a time, so each stretch opens its
+// row's connection and closes it again, outside the timed part.
 struct Row {
     std::string name;
+    std::function<void()> open;
     std::function<void()> roundTrip;
+    std::function<void()> close;
 };
 
 // Short stretches of each row in turn, in a fresh order every time, so that
@@ -98,9 +102,7 @@ struct Row {
 // percentiles compare like with like.
 void runInterleaved(benchmark::State& state, std::vector<Row>& rows, int roundTrips) {
     constexpr int kStretch = 25;
-    for (auto& row : rows) {
-        for (int i = 0; i < kWarmUp; ++i) row.roundTrip();
-    }
+    constexpr int kStretchWarmUp = 3;
     std::vector<std::size_t> order(rows.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::minstd_rand shuffle(20261211);
@@ -108,12 +110,16 @@ void runInterleaved(benchmark::State& state, std::vector<Row>& rows, int roundTr
         for (int done = 0; done < roundTrips; done += kStretch) {
             std::shuffle(order.begin(), order.end(), shuffle);
             for (const auto index : order) {
-                Samples& samples = Samples::of(rows[index].name);
+                Row& row = rows[index];
+                row.open();
+                for (int i = 0; i < kStretchWarmUp; ++i) row.roundTrip();
+                Samples& samples = Samples::of(row.name);
                 for (int i = 0; i < std::min(kStretch, roundTrips - done); ++i) {
                     const auto start = Clock::now();
-                    rows[index].roundTrip();
+                    row.roundTrip();
                     samples.add(Clock::now() - start);
                 }
+                row.close();
             }
         }
     }
@@ -124,25 +130,28 @@ void runInterleaved(benchmark::State& state, std::vector<Row>& rows, int roundTr
 void tcpInterleaved(benchmark::State& state, const Settings& settings, const std::string& row) {
     guarded(state, [&] {
         const std::string prefix = row.substr(0, row.rfind("tcp/"));
-        BareStream stream = BareStream::connectTcp(settings.host, settings.port);
+        const std::string resource = tcpResource(settings);
+        std::optional<BareStream> stream;
         CorvalenLib::Control control;
-        control.OpenIO(tcpResource(settings));
-        corvalen::Instrument instrument = corvalen::open(tcpResource(settings));
+        corvalen::Instrument instrument;
         std::string bareReply;
         std::int32_t count = -1;
         std::string apiReply;
         std::vector<Row> rows{
-            {prefix + "tcp/bare",
+            {prefix + "tcp/bare", [&] { stream.emplace(BareStream::connectTcp(settings.host, settings.port)); },
              [&] {
-                 stream.send(kQueryLine);
-                 stream.readLine(bareReply);
-             }},
-            {prefix + "tcp/control",
+                 stream->send(kQueryLine);
+                 stream->readLine(bareReply);
+             },
+             [&] { stream.reset(); }},
+            {prefix + "tcp/control", [&] { control.OpenIO(resource); },
              [&] {
                  control.Output(kQuery);
                  control.Enter(count);
-             }},
-            {prefix + "tcp/api", [&] { apiReply = instrument.query(kQuery); }},
+             },
+             [&] { control.CloseIO(); }},
+            {prefix + "tcp/api", [&] { instrument = corvalen::open(resource); },
+             [&] { apiReply = instrument.query(kQuery); }, [&] { instrument.close(); }},
         };
         runInterleaved(state, rows, settings.roundTrips);
         if (!isCountReply(bareReply) || count < 0 || !isCountReply(apiReply + "\n")) {

@@ -226,18 +226,6 @@ def format_table(rows, startup_ms=None, peak_mib=None, notes=()):
         out.append(f"  query after query (1 / bare median){1e6 / s['tcp/bare'].median:>19,.0f}")
     if "tcp/floor" in s:
         out.append(f"  minimal line server, same bare client{1e6 / s['tcp/floor'].median:>17,.0f}")
-    for kind, least in MIN_VISA_OVER_PYVISA_PY.items():
-        ours, theirs = s.get(f"visa/{kind}/pyvisa-corvalen"), s.get(f"visa/{kind}/pyvisa-py")
-        label = "TCP" if kind == "tcp" else "VXI-11"
-        if ours and theirs:
-            pair = ratio(theirs, ours)
-            goals.append(Goal(f"PyVISA on libcorvalen-visa >= {least:.1f}x faster than on pyvisa-py ({label}, median)",
-                              both(pair), pair[0] >= least))
-        c, api = s.get(f"visa/{kind}/c"), s.get(f"visa/{kind}/api")
-        if c and api:
-            pair = ratio(c, api)
-            goals.append(Goal(f"VISA C program within {MAX_C_VISA_OVER_API:.2f}x of the C++ API ({label}, median)",
-                              both(pair), pair[0] <= MAX_C_VISA_OVER_API))
     if "tcp/bare" in s and "tcp/floor" in s:
         out.append(f"  simulator / minimal server{s['tcp/floor'].median / s['tcp/bare'].median:>27.0%}")
     if "tcp/pipelined" in s:
