@@ -29,7 +29,7 @@ VI_ERROR_TMO VI_ERROR_NSUP_OPER VI_ERROR_NSUP_ATTR VI_ERROR_NSUP_FMT VI_ERROR_IN
 VI_ERROR_INV_RSRC_NAME VI_SUCCESS_EVENT_DIS VI_SUCCESS_QUEUE_EMPTY VI_ALL_ENABLED_EVENTS VI_ALL_MECH VI_FIND_BUFLEN
 VI_TMO_INFINITE VI_NO_SEC_ADDR VI_EXCLUSIVE_LOCK VI_SHARED_LOCK VI_ERROR_INV_LOCK_TYPE""".split()
 
-# Type, the width the specification gives it on LP64.
+# Type, the width VISA gives it on LP64 (VPP-4.3.2).
 WIDTHS = [("ViUInt64", 8), ("ViUInt32", 4), ("ViInt32", 4), ("ViUInt16", 2), ("ViUInt8", 1), ("ViStatus", 4),
           ("ViSession", 4), ("ViObject", 4), ("ViAttr", 4), ("ViBoolean", 2), ("ViReal64", 8), ("ViEventType", 4),
           ("ViAccessMode", 4), ("ViAttrState", ctypes.sizeof(ctypes.c_void_p)),

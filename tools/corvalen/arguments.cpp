@@ -40,14 +40,14 @@ constexpr std::array<CommandShape, 10> kCommands{{
 
 enum class Takes { Nothing, Value };
 
-struct OptionSpec {
+struct OptionRule {
     std::string_view name;
     char shortName;
     Takes takes;
     std::string_view commands;  // the commands it applies to; empty for all
 };
 
-constexpr std::array<OptionSpec, 14> kOptions{{
+constexpr std::array<OptionRule, 14> kOptions{{
     {"timeout", 't', Takes::Value, ""},
     {"connect-timeout", 0, Takes::Value, ""},
     {"serial", 0, Takes::Value, ""},
@@ -65,7 +65,7 @@ constexpr std::array<OptionSpec, 14> kOptions{{
 }};
 
 struct Given {
-    const OptionSpec* spec;
+    const OptionRule* rule;
     std::optional<std::string> value;
 };
 
@@ -76,9 +76,9 @@ const CommandShape* shapeOf(std::string_view command) {
     return nullptr;
 }
 
-const OptionSpec* optionNamed(std::string_view name, char shortName) {
-    for (const auto& spec : kOptions) {
-        if ((!name.empty() && spec.name == name) || (shortName != 0 && spec.shortName == shortName)) return &spec;
+const OptionRule* optionNamed(std::string_view name, char shortName) {
+    for (const auto& rule : kOptions) {
+        if ((!name.empty() && rule.name == name) || (shortName != 0 && rule.shortName == shortName)) return &rule;
     }
     return nullptr;
 }
@@ -89,9 +89,9 @@ std::string lower(std::string text) {
     return text;
 }
 
-bool appliesTo(const OptionSpec& spec, std::string_view command) {
-    if (spec.commands.empty()) return true;
-    std::string_view rest = spec.commands;
+bool appliesTo(const OptionRule& rule, std::string_view command) {
+    if (rule.commands.empty()) return true;
+    std::string_view rest = rule.commands;
     while (!rest.empty()) {
         const auto space = rest.find(' ');
         if (rest.substr(0, space) == command) return true;
@@ -137,35 +137,35 @@ std::vector<Given> takeOptions(const std::vector<std::string>& args, Arguments& 
         }
         std::string name;
         std::optional<std::string> value;
-        const OptionSpec* spec = nullptr;
+        const OptionRule* rule = nullptr;
         if (arg[1] == '-') {
             const auto equals = arg.find('=');
             name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
             if (equals != std::string::npos) value = arg.substr(equals + 1);
-            spec = optionNamed(name, 0);
+            rule = optionNamed(name, 0);
         } else {
             name = arg.substr(0, 2);
-            spec = optionNamed({}, arg[1]);
+            rule = optionNamed({}, arg[1]);
             if (arg.size() > 2) value = arg.substr(2);
         }
-        if (spec == nullptr) throw UsageError("unknown option " + (arg[1] == '-' ? "--" + name : name));
+        if (rule == nullptr) throw UsageError("unknown option " + (arg[1] == '-' ? "--" + name : name));
         // find's --serial is the switch for the serial ports: a line setting
         // comes only with "=".
-        const bool serialSwitch = spec->name == "serial" && out.command == "find";
-        if (spec->takes == Takes::Value && !value && !serialSwitch) {
-            if (i + 1 >= args.size()) throw UsageError("--" + std::string(spec->name) + " needs a value");
+        const bool serialSwitch = rule->name == "serial" && out.command == "find";
+        if (rule->takes == Takes::Value && !value && !serialSwitch) {
+            if (i + 1 >= args.size()) throw UsageError("--" + std::string(rule->name) + " needs a value");
             value = args[++i];
         }
-        if (spec->takes == Takes::Nothing && value) {
-            throw UsageError("--" + std::string(spec->name) + " takes no value");
+        if (rule->takes == Takes::Nothing && value) {
+            throw UsageError("--" + std::string(rule->name) + " takes no value");
         }
-        given.push_back({spec, value});
+        given.push_back({rule, value});
     }
     return given;
 }
 
 void applyFindSwitch(const Given& option, Arguments& out, bool& picked) {
-    const std::string_view name = option.spec->name;
+    const std::string_view name = option.rule->name;
     if (name == "lan") out.find.lan = picked = true;
     if (name == "mdns") out.find.mdns = picked = true;
     if (name == "probe-serial") out.find.probeSerial = picked = true;
@@ -181,7 +181,7 @@ void applyFindSwitch(const Given& option, Arguments& out, bool& picked) {
 }
 
 void applyOption(const Given& option, Arguments& out, bool& picked) {
-    const std::string_view name = option.spec->name;
+    const std::string_view name = option.rule->name;
     const bool find = out.command == "find";
     if (name == "timeout") {
         if (find) {
@@ -229,8 +229,8 @@ Arguments parseArguments(const std::vector<std::string>& args) {
     }
     bool picked = false;  // a find switch chose the parts of the search
     for (const Given& option : given) {
-        if (!out.command.empty() && !appliesTo(*option.spec, out.command)) {
-            throw UsageError("--" + std::string(option.spec->name) + " does not apply to " + out.command);
+        if (!out.command.empty() && !appliesTo(*option.rule, out.command)) {
+            throw UsageError("--" + std::string(option.rule->name) + " does not apply to " + out.command);
         }
         applyOption(option, out, picked);
     }
@@ -238,8 +238,8 @@ Arguments parseArguments(const std::vector<std::string>& args) {
         // The switches given, and only they, pick the parts.
         bool lan = false, mdns = false;
         for (const Given& option : given) {
-            lan = lan || option.spec->name == "lan";
-            mdns = mdns || option.spec->name == "mdns";
+            lan = lan || option.rule->name == "lan";
+            mdns = mdns || option.rule->name == "mdns";
         }
         out.find.lan = lan;
         out.find.mdns = mdns;

@@ -1,7 +1,7 @@
 /* SPDX-License-Identifier: MIT */
 /* The VISA C API (VPP-4.3.2) as libcorvalen-visa provides it: types,
  * completion and error codes, attribute ids, event types, constants and the
- * operations. The numbers are the specification's; a test holds them against
+ * operations. The numbers are VPP-4.3.2's; a test holds them against
  * pyvisa.constants. Operations the library does not build return
  * VI_ERROR_NSUP_OPER. */
 #ifndef CORVALEN_VISA_H

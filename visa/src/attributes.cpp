@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // viGetAttribute and viSetAttribute: each attribute writes exactly its own
-// width, as the specification types it; the rest are VI_ERROR_NSUP_ATTR.
+// width, as VISA types it; the rest are VI_ERROR_NSUP_ATTR.
 #include "objects.h"
 
 #include <cstring>

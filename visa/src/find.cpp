@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // viFindRsrc and viFindNext: what the library knows (aliases, instruments
 // on bound boards, serial ports, LAN discovery for a short time) matched
-// against the specification's search expressions.
+// against VISA's search expressions.
 #include "objects.h"
 
 #include <algorithm>

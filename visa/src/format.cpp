@@ -17,7 +17,7 @@ constexpr std::size_t kMaxNumberText = 512;
 
 enum class Direction { Out, In };
 
-struct Spec {
+struct Directive {
     std::string flags;  // of output: - + space # 0
     int width = -1;
     bool widthStar = false;
@@ -64,83 +64,83 @@ bool readNumber(std::string_view format, std::size_t& at, int& value) {
 // VISA's own conversions and modifiers this library does not build.
 bool notBuilt(char c) { return c != '\0' && std::strchr("bBy[,@!zZ", c) != nullptr; }
 
-ViStatus checkConversion(const Spec& spec, Direction direction) {
-    const char c = spec.conversion;
+ViStatus checkConversion(const Directive& directive, Direction direction) {
+    const char c = directive.conversion;
     if (notBuilt(c)) return VI_ERROR_NSUP_FMT;
-    if (isInteger(c)) return spec.length == Length::LongDouble ? VI_ERROR_INV_FMT : VI_SUCCESS;
-    if (isReal(c)) return spec.length == Length::Short || spec.length == Length::LongLong ? VI_ERROR_INV_FMT : VI_SUCCESS;
+    if (isInteger(c)) return directive.length == Length::LongDouble ? VI_ERROR_INV_FMT : VI_SUCCESS;
+    if (isReal(c)) return directive.length == Length::Short || directive.length == Length::LongLong ? VI_ERROR_INV_FMT : VI_SUCCESS;
     const bool text = c == 'c' || c == 's' || (direction == Direction::In && (c == 't' || c == 'T'));
-    if (text) return spec.length == Length::Default ? VI_SUCCESS : VI_ERROR_NSUP_FMT;  // wide characters
+    if (text) return directive.length == Length::Default ? VI_SUCCESS : VI_ERROR_NSUP_FMT;  // wide characters
     return VI_ERROR_INV_FMT;
 }
 
 // Parses the conversion that starts after the '%' at format[at - 1].
-ViStatus parseSpec(std::string_view format, std::size_t& at, Direction direction, Spec& spec) {
-    spec = Spec{};
+ViStatus parseSpec(std::string_view format, std::size_t& at, Direction direction, Directive& directive) {
+    directive = Directive{};
     const auto more = [&]() -> ViStatus { return at < format.size(); };
     if (more() && format[at] == '%') {
-        spec.conversion = format[at++];
+        directive.conversion = format[at++];
         return VI_SUCCESS;
     }
     if (direction == Direction::Out) {
-        while (more() && std::strchr("-+ #0", format[at]) != nullptr) spec.flags += format[at++];
+        while (more() && std::strchr("-+ #0", format[at]) != nullptr) directive.flags += format[at++];
     } else {
         while (more() && (format[at] == '*' || format[at] == '#')) {
-            (format[at++] == '*' ? spec.suppress : spec.sized) = true;
+            (format[at++] == '*' ? directive.suppress : directive.sized) = true;
         }
     }
     if (direction == Direction::Out && more() && format[at] == '*') {
-        spec.widthStar = true;
+        directive.widthStar = true;
         ++at;
     } else if (more() && isDigit(format[at])) {
-        if (!readNumber(format, at, spec.width)) return VI_ERROR_INV_FMT;
+        if (!readNumber(format, at, directive.width)) return VI_ERROR_INV_FMT;
     }
     if (more() && format[at] == '.') {
         if (direction == Direction::In) return VI_ERROR_INV_FMT;
         ++at;
         if (more() && format[at] == '*') {
-            spec.precisionStar = true;
+            directive.precisionStar = true;
             ++at;
-        } else if (!readNumber(format, at, spec.precision)) {
+        } else if (!readNumber(format, at, directive.precision)) {
             return VI_ERROR_INV_FMT;
-        } else if (spec.precision < 0) {
-            spec.precision = 0;
+        } else if (directive.precision < 0) {
+            directive.precision = 0;
         }
     }
     if (more() && notBuilt(format[at])) return VI_ERROR_NSUP_FMT;
     if (more() && format[at] == 'h') {
-        spec.length = Length::Short;
+        directive.length = Length::Short;
         ++at;
     } else if (more() && format[at] == 'l') {
         ++at;
-        spec.length = Length::Long;
+        directive.length = Length::Long;
         if (more() && format[at] == 'l') {
-            spec.length = Length::LongLong;
+            directive.length = Length::LongLong;
             ++at;
         }
     } else if (more() && format[at] == 'L') {
-        spec.length = Length::LongDouble;
+        directive.length = Length::LongDouble;
         ++at;
     }
     if (!more()) return VI_ERROR_INV_FMT;
-    spec.conversion = format[at++];
-    return checkConversion(spec, direction);
+    directive.conversion = format[at++];
+    return checkConversion(directive, direction);
 }
 
 // Every conversion of format, checked before anything is written or read.
 ViStatus validate(std::string_view format, Direction direction) {
     for (std::size_t at = 0; at < format.size();) {
         if (format[at++] != '%') continue;
-        Spec spec;
-        if (ViStatus status = parseSpec(format, at, direction, spec); status != VI_SUCCESS) return status;
+        Directive directive;
+        if (ViStatus status = parseSpec(format, at, direction, directive); status != VI_SUCCESS) return status;
     }
     return VI_SUCCESS;
 }
 
 template <class T>
-void appendPrintf(std::string& out, const std::string& spec, T value) {
+void appendPrintf(std::string& out, const std::string& directive, T value) {
     char small[128];
-    const int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+    const int n = std::snprintf(small, sizeof small, directive.c_str(), value);
     if (n <= 0) return;
     const auto size = static_cast<std::size_t>(n);
     if (size < sizeof small) {
@@ -149,7 +149,7 @@ void appendPrintf(std::string& out, const std::string& spec, T value) {
     }
     const std::size_t at = out.size();
     out.resize(at + size + 1);
-    std::snprintf(out.data() + at, size + 1, spec.c_str(), value);
+    std::snprintf(out.data() + at, size + 1, directive.c_str(), value);
     out.resize(at + size);
 }
 
@@ -171,32 +171,32 @@ unsigned long long narrowUnsigned(unsigned long long value, Length length) {
     }
 }
 
-ViStatus formatOne(Spec spec, Arguments& arguments, std::string& out) {
-    if (spec.conversion == '%') {
+ViStatus formatOne(Directive directive, Arguments& arguments, std::string& out) {
+    if (directive.conversion == '%') {
         out += '%';
         return VI_SUCCESS;
     }
-    if (spec.widthStar) {
+    if (directive.widthStar) {
         const int width = arguments.number();
         if (width < -kMaxField || width > kMaxField) return VI_ERROR_INV_FMT;
-        if (width < 0) spec.flags += '-';
-        spec.width = width < 0 ? -width : width;
+        if (width < 0) directive.flags += '-';
+        directive.width = width < 0 ? -width : width;
     }
-    if (spec.precisionStar) {
+    if (directive.precisionStar) {
         const int precision = arguments.number();
         if (precision > kMaxField) return VI_ERROR_INV_FMT;
-        spec.precision = precision;  // negative: as if not given
+        directive.precision = precision;  // negative: as if not given
     }
-    std::string c = "%" + spec.flags;
-    if (spec.width >= 0) c += std::to_string(spec.width);
-    if (spec.precision >= 0) c += "." + std::to_string(spec.precision);
-    const char conversion = spec.conversion;
+    std::string c = "%" + directive.flags;
+    if (directive.width >= 0) c += std::to_string(directive.width);
+    if (directive.precision >= 0) c += "." + std::to_string(directive.precision);
+    const char conversion = directive.conversion;
     if (conversion == 'd' || conversion == 'i') {
-        appendPrintf(out, c + "ll" + conversion, narrowSigned(arguments.integer(spec.length), spec.length));
+        appendPrintf(out, c + "ll" + conversion, narrowSigned(arguments.integer(directive.length), directive.length));
     } else if (isInteger(conversion)) {
-        appendPrintf(out, c + "ll" + conversion, narrowUnsigned(arguments.unsignedInteger(spec.length), spec.length));
+        appendPrintf(out, c + "ll" + conversion, narrowUnsigned(arguments.unsignedInteger(directive.length), directive.length));
     } else if (isReal(conversion)) {
-        appendPrintf(out, c + conversion, arguments.real(spec.length));
+        appendPrintf(out, c + conversion, arguments.real(directive.length));
     } else if (conversion == 'c') {
         appendPrintf(out, c + 'c', static_cast<int>(static_cast<unsigned char>(arguments.integer(Length::Default))));
     } else {
@@ -262,20 +262,20 @@ int baseOf(char conversion) {
     }
 }
 
-Step scanInteger(const Spec& spec, Reader& reader, Targets& targets) {
+Step scanInteger(const Directive& directive, Reader& reader, Targets& targets) {
     reader.skipSpace();
-    const std::string text(reader.field(spec.width).substr(0, kMaxNumberText));
+    const std::string text(reader.field(directive.width).substr(0, kMaxNumberText));
     char* end = nullptr;
     errno = 0;
-    const bool isSigned = spec.conversion == 'd' || spec.conversion == 'i';
-    const long long asSigned = isSigned ? std::strtoll(text.c_str(), &end, baseOf(spec.conversion)) : 0;
-    const unsigned long long asUnsigned = isSigned ? 0 : std::strtoull(text.c_str(), &end, baseOf(spec.conversion));
+    const bool isSigned = directive.conversion == 'd' || directive.conversion == 'i';
+    const long long asSigned = isSigned ? std::strtoll(text.c_str(), &end, baseOf(directive.conversion)) : 0;
+    const unsigned long long asUnsigned = isSigned ? 0 : std::strtoull(text.c_str(), &end, baseOf(directive.conversion));
     if (end == text.c_str()) return {Outcome::NoMatch};
     reader.advance(static_cast<std::size_t>(end - text.c_str()));
-    if (spec.suppress) return {Outcome::Stored};
+    if (directive.suppress) return {Outcome::Stored};
     void* target = targets.pointer();
     if (target == nullptr) return {Outcome::Failed, VI_ERROR_USER_BUF};
-    switch (spec.length) {
+    switch (directive.length) {
         case Length::Short:
             isSigned ? store(target, clamp<long long, short>(asSigned))
                      : store(target, clamp<unsigned long long, unsigned short>(asUnsigned));
@@ -292,43 +292,43 @@ Step scanInteger(const Spec& spec, Reader& reader, Targets& targets) {
     return {Outcome::Stored};
 }
 
-Step scanReal(const Spec& spec, Reader& reader, Targets& targets) {
+Step scanReal(const Directive& directive, Reader& reader, Targets& targets) {
     reader.skipSpace();
-    const std::string text(reader.field(spec.width).substr(0, kMaxNumberText));
+    const std::string text(reader.field(directive.width).substr(0, kMaxNumberText));
     char* end = nullptr;
     const long double value = std::strtold(text.c_str(), &end);
     if (end == text.c_str()) return {Outcome::NoMatch};
     reader.advance(static_cast<std::size_t>(end - text.c_str()));
-    if (spec.suppress) return {Outcome::Stored};
+    if (directive.suppress) return {Outcome::Stored};
     void* target = targets.pointer();
     if (target == nullptr) return {Outcome::Failed, VI_ERROR_USER_BUF};
-    if (spec.length == Length::Long) store(target, static_cast<double>(value));
-    else if (spec.length == Length::LongDouble) store(target, value);
+    if (directive.length == Length::Long) store(target, static_cast<double>(value));
+    else if (directive.length == Length::LongDouble) store(target, value);
     else store(target, static_cast<float>(value));
     return {Outcome::Stored};
 }
 
 // %c, %s, %t and %T: characters into a buffer; all but %c end it with NUL.
-Step scanText(const Spec& spec, Reader& reader, Targets& targets) {
+Step scanText(const Directive& directive, Reader& reader, Targets& targets) {
     std::string_view text;
-    const char c = spec.conversion;
+    const char c = directive.conversion;
     if (c == 'c') {
-        text = reader.rest().substr(0, spec.width > 0 ? static_cast<std::size_t>(spec.width) : 1);
+        text = reader.rest().substr(0, directive.width > 0 ? static_cast<std::size_t>(directive.width) : 1);
     } else if (c == 's') {
         reader.skipSpace();
-        text = reader.field(spec.width);
+        text = reader.field(directive.width);
         std::size_t n = 0;
         while (n < text.size() && !isSpace(text[n])) ++n;
         text = text.substr(0, n);
     } else {
-        text = reader.field(spec.width);
+        text = reader.field(directive.width);
     }
     if (text.empty() && c != 't' && c != 'T') return {Outcome::NoMatch};
     reader.advance(text.size());
-    if (spec.suppress) return {Outcome::Stored};
+    if (directive.suppress) return {Outcome::Stored};
     std::size_t capacity = std::numeric_limits<std::size_t>::max();
     ViInt32* size = nullptr;
-    if (spec.sized) {
+    if (directive.sized) {
         size = targets.size();
         if (size == nullptr || *size <= 0) return {Outcome::Failed, VI_ERROR_USER_BUF};
         capacity = static_cast<std::size_t>(*size) - (c == 'c' ? 0 : 1);
@@ -342,14 +342,14 @@ Step scanText(const Spec& spec, Reader& reader, Targets& targets) {
     return {Outcome::Stored};
 }
 
-Step scanOne(const Spec& spec, Reader& reader, Targets& targets) {
-    if (spec.conversion == '%') {
+Step scanOne(const Directive& directive, Reader& reader, Targets& targets) {
+    if (directive.conversion == '%') {
         reader.skipSpace();
         return {reader.take('%') ? Outcome::Stored : Outcome::NoMatch};
     }
-    if (isInteger(spec.conversion)) return scanInteger(spec, reader, targets);
-    if (isReal(spec.conversion)) return scanReal(spec, reader, targets);
-    return scanText(spec, reader, targets);
+    if (isInteger(directive.conversion)) return scanInteger(directive, reader, targets);
+    if (isReal(directive.conversion)) return scanReal(directive, reader, targets);
+    return scanText(directive, reader, targets);
 }
 
 }  // namespace
@@ -363,9 +363,9 @@ ViStatus formatOutput(std::string_view format, Arguments& arguments, std::string
         out.append(format.substr(at, next - at));
         if (next == std::string_view::npos) break;
         at = next + 1;
-        Spec spec;
-        (void)parseSpec(format, at, Direction::Out, spec);
-        if (ViStatus status = formatOne(spec, arguments, out); status != VI_SUCCESS) return status;
+        Directive directive;
+        (void)parseSpec(format, at, Direction::Out, directive);
+        if (ViStatus status = formatOne(directive, arguments, out); status != VI_SUCCESS) return status;
     }
     return out.size() > limit ? VI_ERROR_ALLOC : VI_SUCCESS;
 }
@@ -387,9 +387,9 @@ ViStatus scanInput(std::string_view format, std::string_view input, Targets& tar
             if (!reader.take(c)) break;
             continue;
         }
-        Spec spec;
-        (void)parseSpec(format, at, Direction::In, spec);
-        const Step step = scanOne(spec, reader, targets);
+        Directive directive;
+        (void)parseSpec(format, at, Direction::In, directive);
+        const Step step = scanOne(directive, reader, targets);
         if (step.outcome == Outcome::Failed) return step.status;
         if (step.outcome == Outcome::NoMatch) break;
     }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The operations of the specification that no transport here has (memory
+// The VISA operations that no transport here has (memory
 // and register access, bus control, asynchronous jobs): present, so that a
 // client binding them all finds every symbol, and refusing with
 // VI_ERROR_NSUP_OPER (VI_ERROR_INV_OBJECT for a handle that is no session).
